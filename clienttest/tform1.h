@@ -1,0 +1,134 @@
+// tform1.h - the test client's main window.
+//
+// One window, TForm1 (single instance Form1), owns every control, the method
+// catalogue and the argument list. Its handlers are spread over files named
+// for what they do: catalogue and dispatch, arguments, handlers, pictures,
+// help (the workbench), connection, launch and XML traffic.
+#pragma once
+
+#include "cwxmlclient.h"
+
+#include <QMainWindow>
+#include <QString>
+
+#include <memory>
+#include <vector>
+
+class QAction;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QMenuBar;
+class QPlainTextEdit;
+class QPushButton;
+class QScrollArea;
+class QToolButton;
+
+class ImageView;
+class Method;
+class RadioGroup;
+
+// The file-open dialog's settings; the dialog itself is shown through the
+// platform layer (vcl::ui().openFile) so that tests can answer it.
+struct OpenDialog {
+    QString Filter;   // the framework's form: "IDC File|*.idc"
+    QString FileName; // the last chosen full path
+    // Shows the dialog modally; false when the user cancelled.
+    bool Execute(QWidget* parent);
+};
+
+class TForm1 : public QMainWindow {
+public:
+    explicit TForm1(QWidget* owner = nullptr);
+    ~TForm1() override;
+
+    // Controls, named as the form lays them out. A labelled edit is a
+    // QLineEdit whose label (objectName NAME + "Label") sits 3 px above it.
+    QLineEdit* ErrorCode = nullptr;
+    QLineEdit* Message = nullptr;
+    QPlainTextEdit* Parameters = nullptr;
+    QComboBox* MethodsComboBox = nullptr;
+    QPlainTextEdit* ResultsList = nullptr;
+    QLabel* Label2 = nullptr;
+    QLabel* Label3 = nullptr;
+    QPushButton* ToolKitButton = nullptr;
+    QLabel* Label1 = nullptr;
+    QToolButton* HelpButton = nullptr;
+    RadioGroup* ParamTypeRadioGroup = nullptr;
+    QLineEdit* HostName = nullptr;
+    QLineEdit* PortNumber = nullptr;
+    QMenuBar* MainMenu1 = nullptr;
+    QMenu* File1 = nullptr;
+    QAction* Open1 = nullptr;
+    QAction* Exit1 = nullptr;
+    OpenDialog OpenDialog1;
+    QAction* Connect1 = nullptr;
+    QLineEdit* WindowHandle = nullptr;
+    QScrollArea* PopupScrollBox = nullptr;
+    ImageView* Image1 = nullptr;
+    QLineEdit* AccessKey = nullptr;
+    QPushButton* Button1 = nullptr;
+    QMenu* XML1 = nullptr;
+    QAction* GetSentXML1 = nullptr;
+    QAction* GetReceivedXML1 = nullptr;
+    QAction* EnableXMLAccess1 = nullptr;
+    QAction* LaunchCWMinimized1 = nullptr;
+    QAction* LaunchCWHidden1 = nullptr;
+    QAction* LaunchRL = nullptr;
+    QAction* LaunchRLMinimized1 = nullptr;
+    QAction* LaunchRLHidden1 = nullptr;
+
+    // The window's event handlers. The sender is never used.
+    void MethodsComboBoxSelect(QObject* sender); // "Go"
+    void HelpButtonClick(QObject* sender);
+    void Button1Click(QObject* sender);          // "Set" (access key)
+    void Open1Click(QObject* sender);
+    void LaunchCWMinimized1Click(QObject* sender);
+    void LaunchCWHidden1Click(QObject* sender);
+    void LaunchRLClick(QObject* sender);
+    void LaunchRLMinimized1Click(QObject* sender);
+    void LaunchRLHidden1Click(QObject* sender);
+    void Connect1Click(QObject* sender);
+    void Exit1Click(QObject* sender);
+    void EnableXMLAccess1Click(QObject* sender);
+    void GetSentXML1Click(QObject* sender);
+    void GetReceivedXML1Click(QObject* sender);
+
+    // Read-only views for tests and the shell.
+    const NameValueList& argumentList() const { return FArgs; }
+    const NameValueList* remoteMethods() const { return RemoteMethods; }
+    const std::vector<std::unique_ptr<Method>>* methodList() const { return MethodList.get(); }
+
+private:
+    // Shared presentation of library results.
+    void ShowLastError();
+    void ShowListResult(const NameValueList* list, bool clearResults);
+    void ShowCommandStatus(unsigned char status);
+
+    // The argument list.
+    void BuildArgumentList();
+    void ReleaseArgumentList();
+
+    // Catalogue and dispatch.
+    void InvokeMethod(const QString& name);
+
+    // Launch: the six menu items differ only in function and show mode.
+    using LaunchFunction = unsigned char (*)(const char*, int32_t);
+    void LaunchApplication(LaunchFunction launch, int32_t showMode);
+
+    // Replaces ResultsList with a text, one memo line per line (CR, LF, CR LF).
+    void ShowXMLText(const char* text);
+
+    void CreateControls();
+    void CreateMenus();
+    void CreateCatalogue();
+
+    NameValueList FArgs{0, nullptr, nullptr};   // the argument list
+    const NameValueList* RemoteMethods = nullptr; // last GetMethods result; never freed here
+    std::unique_ptr<std::vector<std::unique_ptr<Method>>> MethodList;
+
+    // The 54 method handlers, bound by name in the catalogue.
+};
+
+extern TForm1* Form1;

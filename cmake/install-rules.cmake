@@ -1,0 +1,10 @@
+include(GNUInstallDirs)
+install(TARGETS cwxmlclient
+        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT development)
+install(FILES clientlib/cwxmlclient.h platform/cw_bitmap.h
+        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT development)
+foreach(prog IN ITEMS clienttest cardwright-sim)
+  if(TARGET ${prog})
+    install(TARGETS ${prog} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
+  endif()
+endforeach()

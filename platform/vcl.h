@@ -1,0 +1,89 @@
+// vcl.h - the few routines of the desktop framework whose exact behaviour the
+// test client relies on, on top of Qt: text routines, the message-bearing
+// exception, modal boxes, the file-open dialog and the blocking sleep.
+//
+// The boxes, the dialog and the sleep go through a replaceable `Ui` object so
+// that tests can answer or record them instead of blocking.
+#pragma once
+
+#include <QApplication>
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <optional>
+
+class QWidget;
+
+namespace vcl {
+
+// The framework's message-bearing exception. Handlers raise it for argument
+// errors; whatever escapes an event handler is shown in the error box.
+class Exception {
+public:
+    explicit Exception(QString message) : Message(std::move(message)) {}
+    virtual ~Exception() = default;
+    QString Message;
+};
+
+// Raised by StrToInt for text that is not an integer.
+class EConvertError : public Exception {
+public:
+    using Exception::Exception;
+};
+
+// Removes every leading and trailing character whose code is 32 or less.
+QString Trim(const QString& s);
+
+// 1-based position of the first occurrence of `sub` in `s`; 0 when absent
+// (and for an empty `sub`).
+int AnsiPos(const QString& sub, const QString& s);
+
+// Strict conversion to a signed 32-bit integer. Accepts optional blanks
+// around the number, an optional sign, decimal digits, or a hexadecimal form
+// ("$1F", "0x1F"); anything else, and values out of range, raise
+// EConvertError with the message "'TEXT' is not a valid integer value".
+int32_t StrToInt(const QString& s);
+
+// Splits `content` into `strings` (appending), ending a string at every
+// character of `separators`, CR and LF, skipping leading characters of
+// `whitespace`, and honouring single and double quotes. Empty strings are
+// not produced. Returns the number of strings appended.
+int ExtractStrings(const QString& separators, const QString& whitespace, const QString& content,
+                   QStringList& strings);
+
+// What the framework shows or waits for. The default shows real modal boxes
+// and really sleeps; tests install their own.
+class Ui {
+public:
+    virtual ~Ui() = default;
+    // Modal box with the text and an OK button.
+    virtual void showMessage(const QString& text);
+    // The framework's error box for an exception that escaped a handler.
+    virtual void showError(const QString& text);
+    // The file-open dialog: the chosen full path, or nothing when cancelled.
+    // `filter` is a Qt name filter such as "IDC File (*.idc)".
+    virtual std::optional<QString> openFile(QWidget* parent, const QString& filter);
+    // Blocks the calling (GUI) thread; processes no input.
+    virtual void sleep(uint32_t milliseconds);
+};
+
+// The Ui in force (the default until replaced). setUi(nullptr) restores the
+// default. The caller keeps ownership of what it installs.
+Ui& ui();
+void setUi(Ui* replacement);
+
+inline void ShowMessage(const QString& text) { ui().showMessage(text); }
+inline void Sleep(uint32_t milliseconds) { ui().sleep(milliseconds); }
+
+// The application object: like the framework's, an exception that escapes an
+// event handler is shown in the error box and the program goes on.
+class Application : public QApplication {
+public:
+    Application(int& argc, char** argv);
+    bool notify(QObject* receiver, QEvent* event) override;
+    // Shows the message of an exception that escaped start-up or the loop.
+    void ShowException(const QString& message);
+};
+
+} // namespace vcl
