@@ -39,16 +39,24 @@ QString Trim(const QString& s);
 // (and for an empty `sub`).
 int AnsiPos(const QString& sub, const QString& s);
 
-// Strict conversion to a signed 32-bit integer. Accepts optional blanks
-// around the number, an optional sign, decimal digits, or a hexadecimal form
-// ("$1F", "0x1F"); anything else, and values out of range, raise
-// EConvertError with the message "'TEXT' is not a valid integer value".
+// Strict conversion to a signed 32-bit integer. Accepted, and nothing else:
+//   [blanks] [+|-] digits [blanks]
+// where blanks are spaces and tabs, and digits are either ASCII decimal
+// digits ("8080", "-12", " +7 ") or a hexadecimal form "$" or "0x"/"0X"
+// followed by ASCII hex digits of either case ("$1F", "-0x10"). The signed
+// value must lie in -2147483648..2147483647 ("$FFFFFFFF" is out of range).
+// Anything else (empty or blank text, a lone sign or prefix, blanks inside,
+// other characters, other scripts' digits) raises EConvertError with the
+// message "'TEXT' is not a valid integer value", TEXT being `s` as given.
 int32_t StrToInt(const QString& s);
 
-// Splits `content` into `strings` (appending), ending a string at every
-// character of `separators`, CR and LF, skipping leading characters of
-// `whitespace`, and honouring single and double quotes. Empty strings are
-// not produced. Returns the number of strings appended.
+// Splits `content` into `strings` (appending). Every CR and every LF ends a
+// string, as does every character of `separators`; characters of
+// `whitespace` (and CR, LF) at the start of a string are skipped; a string
+// keeps its trailing white space. Empty strings are not produced, so blank
+// lines vanish and CR LF splits like a single LF. Quote characters are
+// ordinary characters: an apostrophe in a help text must not swallow the
+// line breaks that follow it. Returns the number of strings appended.
 int ExtractStrings(const QString& separators, const QString& whitespace, const QString& content,
                    QStringList& strings);
 
