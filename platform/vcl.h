@@ -60,6 +60,12 @@ int32_t StrToInt(const QString& s);
 int ExtractStrings(const QString& separators, const QString& whitespace, const QString& content,
                    QStringList& strings);
 
+// Turns the framework's file-dialog filter ("Description|pattern;pattern|...")
+// into Qt's name-filter form ("Description (pattern pattern);;..."), e.g.
+// "IDC File|*.idc" -> "IDC File (*.idc)". A description without a pattern
+// gets "*"; empty text gives empty text (all files).
+QString DialogFilter(const QString& filter);
+
 // What the framework shows or waits for. The default shows real modal boxes
 // and really sleeps; tests install their own.
 class Ui {

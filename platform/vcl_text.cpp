@@ -118,4 +118,21 @@ int ExtractStrings(const QString& separators, const QString& whitespace, const Q
     return added;
 }
 
+QString DialogFilter(const QString& filter)
+{
+    if (filter.isEmpty())
+        return {};
+    const QStringList parts = filter.split(u'|');
+    QStringList filters;
+    for (qsizetype i = 0; i < parts.size(); i += 2) {
+        QString patterns = i + 1 < parts.size() ? parts.at(i + 1) : QString();
+        patterns.replace(u';', u' ');
+        patterns = patterns.simplified();
+        if (patterns.isEmpty())
+            patterns = QStringLiteral("*");
+        filters.append(QStringLiteral("%1 (%2)").arg(parts.at(i).trimmed(), patterns));
+    }
+    return filters.join(QStringLiteral(";;"));
+}
+
 } // namespace vcl
