@@ -9,6 +9,12 @@
 // (set with the setDefault... calls, else the family's failure value: NULL,
 // 0, -1 for numbers, 255 for IsBusy, NULL for texts, 0 for bitmaps).
 // GetErrorCode and GetErrorText return what setError set (0 / NULL at first).
+//
+// Lifetime, as the library promises: a returned list or text stays valid
+// until the next call into the double other than GetErrorCode, GetErrorText,
+// GetSentXML and GetReceivedXML (lists scripted with pushRawList: until
+// reset()). A result scripted with the wrong kind for its function aborts
+// the test with a message on stderr.
 #pragma once
 
 #include "cwxmlclient.h"
@@ -73,7 +79,8 @@ void setDefaultText(const std::string& function, std::optional<std::string> valu
 void setError(int32_t code, std::optional<std::string> text);
 
 // A hook run at the start of every recorded call (tests use it to change the
-// script or the error between attempts). Empty function: none.
+// script or the error between attempts). It runs once the call is in calls(),
+// before the call takes its scripted result. Empty function: none.
 void setOnCall(std::function<void(const std::string& function)> hook);
 
 } // namespace fake
