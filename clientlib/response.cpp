@@ -1,0 +1,378 @@
+#include "response.h"
+
+#include <charconv>
+#include <cstring>
+#include <string_view>
+
+namespace cwx {
+namespace {
+
+// In place; whitespace-only text is kept only where it is a value's whole
+// content (an untyped or string value of blanks). No DOCTYPE, no PIs, no
+// comments; CDATA is text.
+constexpr unsigned kParseFlags =
+    pugi::parse_cdata | pugi::parse_escapes | pugi::parse_eol | pugi::parse_ws_pcdata_single;
+
+bool is_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+std::string_view trim(std::string_view s) {
+    while (!s.empty() && is_space(s.front()))
+        s.remove_prefix(1);
+    while (!s.empty() && is_space(s.back()))
+        s.remove_suffix(1);
+    return s;
+}
+
+bool named(pugi::xml_node node, const char* name) { return std::strcmp(node.name(), name) == 0; }
+
+pugi::xml_node first_element(pugi::xml_node node) {
+    for (pugi::xml_node c = node.first_child(); c; c = c.next_sibling())
+        if (c.type() == pugi::node_element)
+            return c;
+    return {};
+}
+
+pugi::xml_node next_element(pugi::xml_node node) {
+    for (pugi::xml_node c = node.next_sibling(); c; c = c.next_sibling())
+        if (c.type() == pugi::node_element)
+            return c;
+    return {};
+}
+
+pugi::xml_node element_child(pugi::xml_node node, const char* name) {
+    for (pugi::xml_node c = first_element(node); c; c = next_element(c))
+        if (named(c, name))
+            return c;
+    return {};
+}
+
+ValueType classify(const char* n) {
+    switch (n[0]) {
+    case 's':
+        if (!std::strcmp(n, "string")) return ValueType::String;
+        if (!std::strcmp(n, "struct")) return ValueType::Struct;
+        break;
+    case 'i':
+        if (!std::strcmp(n, "int") || !std::strcmp(n, "i4") || !std::strcmp(n, "i8"))
+            return ValueType::Int;
+        break;
+    case 'b':
+        if (!std::strcmp(n, "boolean")) return ValueType::Boolean;
+        if (!std::strcmp(n, "base64")) return ValueType::Base64;
+        break;
+    case 'd':
+        if (!std::strcmp(n, "double")) return ValueType::Double;
+        if (!std::strcmp(n, "dateTime.iso8601")) return ValueType::DateTime;
+        break;
+    case 'a':
+        if (!std::strcmp(n, "array")) return ValueType::Array;
+        break;
+    case 'n':
+        if (!std::strcmp(n, "nil")) return ValueType::Nil;
+        break;
+    case 'e':
+        if (!std::strcmp(n, "ex:i8")) return ValueType::Int;
+        if (!std::strcmp(n, "ex:nil")) return ValueType::Nil;
+        break;
+    default:
+        break;
+    }
+    return ValueType::Unknown;
+}
+
+bool parse_int64(std::string_view text, std::int64_t& value) {
+    text = trim(text);
+    if (text.size() > 1 && text.front() == '+' && text[1] != '-')
+        text.remove_prefix(1);
+    const char* end = text.data() + text.size();
+    auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    return ec == std::errc() && ptr == end && !text.empty();
+}
+
+} // namespace
+
+const char* describe(ValueType type) {
+    switch (type) {
+    case ValueType::String: return "a string";
+    case ValueType::Int: return "an int";
+    case ValueType::Boolean: return "a boolean";
+    case ValueType::Double: return "a double";
+    case ValueType::DateTime: return "a dateTime.iso8601";
+    case ValueType::Base64: return "a base64";
+    case ValueType::Nil: return "a nil";
+    case ValueType::Struct: return "a struct";
+    case ValueType::Array: return "an array";
+    case ValueType::Unknown: break;
+    }
+    return "a value of unknown type";
+}
+
+void ResponseReader::reset() {
+    doc_.reset();
+    value_ = {};
+    fault_code_ = 0;
+    fault_string_ = "";
+    problem_.clear();
+    arena_.reset();
+}
+
+void ResponseReader::release() {
+    reset();
+    arena_.release();
+    std::string().swap(problem_);
+    std::string().swap(path_);
+}
+
+bool ResponseReader::fail(std::string why) {
+    problem_ = std::move(why);
+    return false;
+}
+
+ResponseReader::Outcome ResponseReader::parse(std::string& body) {
+    reset();
+    if (body.empty()) {
+        fail("the body is empty");
+        return Outcome::Invalid;
+    }
+    // Entity declarations live in a DOCTYPE; XML-RPC has none.
+    if (memmem(body.data(), body.size(), "<!DOCTYPE", 9) != nullptr) {
+        fail("it has a DOCTYPE");
+        return Outcome::Invalid;
+    }
+    const pugi::xml_parse_result parsed =
+        doc_.load_buffer_inplace(body.data(), body.size(), kParseFlags, pugi::encoding_utf8);
+    if (!parsed) {
+        fail(std::string("not well-formed XML (") + parsed.description() + ") at byte " +
+             std::to_string(parsed.offset));
+        return Outcome::Invalid;
+    }
+    const pugi::xml_node root = doc_.document_element();
+    if (!named(root, "methodResponse")) {
+        fail(std::string("root element is <") + root.name() + ">, expected <methodResponse>");
+        return Outcome::Invalid;
+    }
+    const pugi::xml_node body_node = first_element(root);
+    if (body_node && named(body_node, "params")) {
+        const pugi::xml_node param = first_element(body_node);
+        if (!param || !named(param, "param") || next_element(param)) {
+            fail("<params> must hold exactly one <param>");
+            return Outcome::Invalid;
+        }
+        value_ = element_child(param, "value");
+        if (!value_) {
+            fail("<param> without <value>");
+            return Outcome::Invalid;
+        }
+        return Outcome::Value;
+    }
+    if (body_node && named(body_node, "fault")) {
+        pugi::xml_node typed;
+        const pugi::xml_node value = element_child(body_node, "value");
+        if (!value || type_of(value, typed) != ValueType::Struct) {
+            fail("<fault> without a struct value");
+            return Outcome::Invalid;
+        }
+        bool have_code = false;
+        bool have_string = false;
+        for (pugi::xml_node m = first_element(typed); m; m = next_element(m)) {
+            const pugi::xml_node name = element_child(m, "name");
+            const pugi::xml_node member_value = element_child(m, "value");
+            if (!name || !member_value)
+                continue;
+            pugi::xml_node member_typed;
+            const ValueType t = type_of(member_value, member_typed);
+            const std::string_view member = node_text(name);
+            if (member == "faultCode" && t == ValueType::Int) {
+                std::int64_t code = 0;
+                if (!parse_int64(node_text(member_typed), code) || code < INT32_MIN ||
+                    code > INT32_MAX) {
+                    fail("faultCode is not a 32-bit integer");
+                    return Outcome::Invalid;
+                }
+                fault_code_ = static_cast<std::int32_t>(code);
+                have_code = true;
+            } else if (member == "faultString" && t == ValueType::String) {
+                fault_string_ = node_text(member_typed ? member_typed : member_value);
+                have_string = true;
+            }
+        }
+        if (!have_code || !have_string) {
+            fail("<fault> without an int faultCode and a string faultString");
+            return Outcome::Invalid;
+        }
+        return Outcome::Fault;
+    }
+    fail("<methodResponse> holds neither <params> nor <fault>");
+    return Outcome::Invalid;
+}
+
+ValueType ResponseReader::type_of(pugi::xml_node value, pugi::xml_node& typed) {
+    typed = first_element(value);
+    return typed ? classify(typed.name()) : ValueType::String;
+}
+
+const char* ResponseReader::node_text(pugi::xml_node node) {
+    const pugi::xml_node first = node.first_child();
+    if (!first)
+        return "";
+    if (!first.next_sibling() &&
+        (first.type() == pugi::node_pcdata || first.type() == pugi::node_cdata))
+        return first.value();
+    // Text split by CDATA sections or comments: join the pieces.
+    std::string joined;
+    for (pugi::xml_node c = first; c; c = c.next_sibling())
+        if (c.type() == pugi::node_pcdata || c.type() == pugi::node_cdata)
+            joined += c.value();
+    return arena_.copy(joined);
+}
+
+const char* ResponseReader::trimmed(const char* text) {
+    const std::string_view whole(text);
+    const std::string_view inner = trim(whole);
+    return inner.size() == whole.size() ? text : arena_.copy(inner);
+}
+
+const char* ResponseReader::scalar_text(pugi::xml_node value) {
+    pugi::xml_node typed;
+    const ValueType type = type_of(value, typed);
+    switch (type) {
+    case ValueType::String:
+        return node_text(typed ? typed : value);
+    case ValueType::Int: {
+        const char* text = node_text(typed);
+        std::int64_t number = 0;
+        if (!parse_int64(text, number)) {
+            fail("<" + std::string(typed.name()) + "> holds \"" + std::string(text).substr(0, 40) +
+                 "\", not an integer");
+            return nullptr;
+        }
+        char buf[24];
+        const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, number);
+        const std::string_view canonical(buf, static_cast<std::size_t>(end - buf));
+        return canonical == text ? text : arena_.copy(canonical);
+    }
+    case ValueType::Boolean: {
+        const std::string_view text = trim(node_text(typed));
+        if (text == "1" || text == "true")
+            return "1";
+        if (text == "0" || text == "false")
+            return "0";
+        fail("<boolean> holds \"" + std::string(text.substr(0, 40)) + "\", not 0 or 1");
+        return nullptr;
+    }
+    case ValueType::Double:
+    case ValueType::DateTime:
+        return trimmed(node_text(typed));
+    case ValueType::Base64: {
+        const char* text = node_text(typed);
+        const std::size_t length = std::strlen(text);
+        if (std::strpbrk(text, " \t\r\n") == nullptr)
+            return text;
+        std::string packed;
+        packed.reserve(length);
+        for (const char* p = text; *p; ++p)
+            if (!is_space(*p))
+                packed += *p;
+        return arena_.copy(packed);
+    }
+    case ValueType::Nil:
+        return "";
+    case ValueType::Struct:
+    case ValueType::Array:
+        fail(std::string("expected a scalar, found ") + describe(type));
+        return nullptr;
+    case ValueType::Unknown:
+        break;
+    }
+    fail("unknown value type <" + std::string(typed.name()) + ">");
+    return nullptr;
+}
+
+bool ResponseReader::flatten(pugi::xml_node value, Entries& out) {
+    path_.clear();
+    pugi::xml_node typed;
+    const ValueType type = type_of(value, typed);
+    if (type == ValueType::Struct)
+        return walk_struct(typed, path_, true, 1, out);
+    if (type == ValueType::Array)
+        return walk_array(typed, path_, true, 1, out);
+    const char* text = scalar_text(value);
+    if (!text)
+        return false;
+    out.add("0", text);
+    return true;
+}
+
+bool ResponseReader::walk_value(pugi::xml_node value, std::string& path, const char* direct_name,
+                                bool top, int depth, Entries& out) {
+    if (depth > kMaxDepth)
+        return fail("values nested deeper than " + std::to_string(kMaxDepth) + " levels");
+    pugi::xml_node typed;
+    const ValueType type = type_of(value, typed);
+    if (type == ValueType::Struct || type == ValueType::Array) {
+        const bool empty = type == ValueType::Struct
+                               ? !first_element(typed)
+                               : !first_element(element_child(typed, "data"));
+        if (!empty)
+            return type == ValueType::Struct ? walk_struct(typed, path, top, depth, out)
+                                             : walk_array(typed, path, top, depth, out);
+        out.add(direct_name ? direct_name : arena_.copy(path),
+                type == ValueType::Struct ? "{}" : "[]");
+        return true;
+    }
+    const char* text = scalar_text(value);
+    if (!text)
+        return false;
+    out.add(direct_name ? direct_name : arena_.copy(path), text);
+    return true;
+}
+
+bool ResponseReader::walk_struct(pugi::xml_node node, std::string& path, bool top, int depth,
+                                 Entries& out) {
+    for (pugi::xml_node member = first_element(node); member; member = next_element(member)) {
+        if (!named(member, "member"))
+            return fail("<struct> holds <" + std::string(member.name()) + ">, expected <member>");
+        const pugi::xml_node name = element_child(member, "name");
+        const pugi::xml_node value = element_child(member, "value");
+        if (!name || !value)
+            return fail("a struct <member> without <name> or <value>");
+        const char* member_name = node_text(name);
+        const std::size_t mark = path.size();
+        if (!top)
+            path += '.';
+        path += member_name;
+        if (!walk_value(value, path, top ? member_name : nullptr, false, depth + 1, out))
+            return false;
+        path.resize(mark);
+    }
+    return true;
+}
+
+bool ResponseReader::walk_array(pugi::xml_node node, std::string& path, bool top, int depth,
+                                Entries& out) {
+    const pugi::xml_node data = element_child(node, "data");
+    if (!data)
+        return fail("<array> without <data>");
+    std::size_t index = 0;
+    char digits[24];
+    for (pugi::xml_node value = first_element(data); value; value = next_element(value), ++index) {
+        if (!named(value, "value"))
+            return fail("<data> holds <" + std::string(value.name()) + ">, expected <value>");
+        const auto [end, ec] = std::to_chars(digits, digits + sizeof digits, index);
+        const std::string_view number(digits, static_cast<std::size_t>(end - digits));
+        const std::size_t mark = path.size();
+        if (top) {
+            path.append(number);
+        } else {
+            path += '[';
+            path.append(number);
+            path += ']';
+        }
+        if (!walk_value(value, path, nullptr, false, depth + 1, out))
+            return false;
+        path.resize(mark);
+    }
+    return true;
+}
+
+} // namespace cwx
