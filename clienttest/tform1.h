@@ -7,6 +7,8 @@
 #pragma once
 
 #include "cwxmlclient.h"
+#include "method.h"
+#include "widgets.h"
 
 #include <QMainWindow>
 #include <QString>
@@ -20,14 +22,8 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QMenuBar;
-class QPlainTextEdit;
 class QPushButton;
 class QScrollArea;
-class QToolButton;
-
-class ImageView;
-class Method;
-class RadioGroup;
 
 // The file-open dialog's settings; the dialog itself is shown through the
 // platform layer (vcl::ui().openFile) so that tests can answer it.
@@ -38,8 +34,17 @@ struct OpenDialog {
     bool Execute(QWidget* parent);
 };
 
+// The form was laid out as 800 x 506 outside its frame on the framework's
+// classic metrics (4-pixel borders, 19-pixel caption and menu bar), which
+// leaves a client area of 792 x 460 below the menu bar. Qt sizes a window
+// without its frame (that is the window manager's), so the window is that
+// client area plus Qt's own menu bar; every control sits at its form
+// position in the client area.
 class TForm1 : public QMainWindow {
 public:
+    static constexpr int ClientWidth = 792;
+    static constexpr int ClientHeight = 460;
+
     explicit TForm1(QWidget* owner = nullptr);
     ~TForm1() override;
 
@@ -47,14 +52,14 @@ public:
     // QLineEdit whose label (objectName NAME + "Label") sits 3 px above it.
     QLineEdit* ErrorCode = nullptr;
     QLineEdit* Message = nullptr;
-    QPlainTextEdit* Parameters = nullptr;
+    Memo* Parameters = nullptr;
     QComboBox* MethodsComboBox = nullptr;
-    QPlainTextEdit* ResultsList = nullptr;
+    Memo* ResultsList = nullptr;
     QLabel* Label2 = nullptr;
     QLabel* Label3 = nullptr;
     QPushButton* ToolKitButton = nullptr;
     QLabel* Label1 = nullptr;
-    QToolButton* HelpButton = nullptr;
+    SpeedButton* HelpButton = nullptr;
     RadioGroup* ParamTypeRadioGroup = nullptr;
     QLineEdit* HostName = nullptr;
     QLineEdit* PortNumber = nullptr;
@@ -98,7 +103,8 @@ public:
     // Read-only views for tests and the shell.
     const NameValueList& argumentList() const { return FArgs; }
     const NameValueList* remoteMethods() const { return RemoteMethods; }
-    const std::vector<std::unique_ptr<Method>>* methodList() const { return MethodList.get(); }
+    const MethodCatalogue* methodList() const { return MethodList.get(); }
+    QWidget* clientArea() const { return centralWidget(); }
 
 private:
     // Shared presentation of library results.
@@ -126,9 +132,82 @@ private:
 
     NameValueList FArgs{0, nullptr, nullptr};   // the argument list
     const NameValueList* RemoteMethods = nullptr; // last GetMethods result; never freed here
-    std::unique_ptr<std::vector<std::unique_ptr<Method>>> MethodList;
+    std::unique_ptr<MethodCatalogue> MethodList;
 
-    // The 54 method handlers, bound by name in the catalogue.
+    // ---- The workbench: handler families (handlers.cpp, pictures.cpp) ----
+    using ListFunction = const NameValueList* (*)();
+    using CommandFunction = unsigned char (*)();
+    using IntegerFunction = int32_t (*)();
+    using ListCommandFunction = unsigned char (*)(const NameValueList*);
+    using PictureFunction = CWBitmap (*)(const NameValueList*);
+
+    void ClearOutputs();
+    void AppendResult(const QString& lines);
+    void ListGetter(ListFunction function);
+    void StatusCommand(CommandFunction function);
+    void IntegerGetter(IntegerFunction function);
+    // Clears the outputs, checks the parameter type, rebuilds the argument
+    // list and runs `callAndShow`; an argument error ends in a message box.
+    void WithArgumentList(const std::function<void()>& callAndShow);
+    void ListCommand(ListCommandFunction function);
+    void ShowPicture(PictureFunction function);
+
+    // ---- The 54 method handlers, bound by name in the catalogue. Each calls
+    // the library function of its own name (::Name, as the member hides it).
+    void GetErrorMessage();
+    void IsBusy();
+    void GetLastCommandError();
+    void GetFeatures();
+    void GetProgramInfo();
+    void GetRecord();
+    void GetCurrent();
+    void GetCount();
+    void GetFields();
+    void GetTemplates();
+    void GetStatus();
+    void GetToolbarStatus();
+    void GetCWHandle();
+    void GetEditCount();
+    void GetUserData();
+    void GetBadgeImage();
+    void GetPhotoImage();
+    void GetSignatureImage();
+    void GetFingerprintImage();
+    void Open();
+    void Close();
+    void First();
+    void Next();
+    void Previous();
+    void Last();
+    void Select();
+    void Delete();
+    void Revise();
+    void Add();
+    void Update();
+    void Exit();
+    void Startlog();
+    void Stoplog();
+    void Restore();
+    void Focus();
+    void Video();
+    void Print();
+    void Twain();
+    void Signature();
+    void Bitmap();
+    void Preview();
+    void ServerMode();
+    void Goto();
+    void Edit();
+    void CreateTemplate();
+    void ReviseTemplate();
+    void ManageTemplates();
+    void ReviseAssignments();
+    void Fingerprint();
+    void Template();
+    void ReviseUserData();
+    void FlipBadge();
+    void RosterLinkConfig();
+    void RosterLink();
 };
 
 extern TForm1* Form1;
