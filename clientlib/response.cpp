@@ -9,9 +9,10 @@ namespace {
 
 // In place; whitespace-only text is kept only where it is a value's whole
 // content (an untyped or string value of blanks). No DOCTYPE, no PIs, no
-// comments; CDATA is text.
+// comments; CDATA is text. Line ends are not normalised: servers that do not
+// escape CR (Python's) send it raw, and it is part of the value.
 constexpr unsigned kParseFlags =
-    pugi::parse_cdata | pugi::parse_escapes | pugi::parse_eol | pugi::parse_ws_pcdata_single;
+    pugi::parse_cdata | pugi::parse_escapes | pugi::parse_ws_pcdata_single;
 
 bool is_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 

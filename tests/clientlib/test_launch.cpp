@@ -1,0 +1,172 @@
+// LaunchCW and LaunchRL with a stand-in program named by CWXML_CARDWRIGHT /
+// CWXML_ROSTERLINK that records its arguments.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "cwxmlclient.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class Launch : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() / ("cwlaunch-" + std::to_string(getpid()) + "-" +
+                                            ::testing::UnitTest::GetInstance()
+                                                ->current_test_info()
+                                                ->name());
+        fs::create_directories(dir_);
+        argv_file_ = dir_ / "argv.txt";
+        setenv("CW_FAKE_ARGV_FILE", argv_file_.c_str(), 1);
+        setenv("CWXML_CARDWRIGHT", CW_FAKE_CARDWRIGHT, 1);
+        unsetenv("CWXML_ROSTERLINK");
+        design_ = dir_ / "my design; $(rm -rf x) 'quoted' \"too\".idc";
+        std::ofstream(design_) << "design\n";
+        SetXMLPort(8080);
+    }
+    void TearDown() override {
+        unsetenv("CWXML_CARDWRIGHT");
+        unsetenv("CWXML_ROSTERLINK");
+        unsetenv("CW_FAKE_ARGV_FILE");
+        fs::remove_all(dir_);
+        SetXMLPort(8080);
+    }
+
+    // The recorded arguments, waiting (briefly) for the detached program.
+    std::vector<std::string> recorded() {
+        for (int i = 0; i < 500 && !fs::exists(argv_file_); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        std::ifstream in(argv_file_);
+        std::vector<std::string> lines;
+        for (std::string line; std::getline(in, line);)
+            lines.push_back(line);
+        return lines;
+    }
+
+    fs::path dir_;
+    fs::path argv_file_;
+    fs::path design_;
+};
+
+TEST_F(Launch, PassesThePathAsOneArgumentWithShowModeAndPort) {
+    struct Row {
+        const char* label;
+        bool rosterlink;
+        int32_t show;
+        int32_t port;
+        std::vector<std::string> tail;
+    };
+    const Row rows[] = {
+        {"shown", false, CWX_SHOW_NORMAL, 8080, {"--show", "normal", "--port", "8080"}},
+        {"minimised", false, CWX_SHOW_MINIMIZED, 9001, {"--show", "minimized", "--port", "9001"}},
+        {"hidden rosterlink", true, CWX_SHOW_HIDDEN, 8080,
+         {"--show", "hidden", "--port", "8080", "--role", "rosterlink"}},
+        {"odd mode reads as shown", false, 7, 8080, {"--show", "normal", "--port", "8080"}},
+    };
+    for (const Row& row : rows) {
+        fs::remove(argv_file_);
+        SetXMLPort(row.port);
+        const unsigned char started = row.rosterlink ? LaunchRL(design_.c_str(), row.show)
+                                                     : LaunchCW(design_.c_str(), row.show);
+        ASSERT_EQ(started, 1) << row.label << ": " << GetErrorText();
+        EXPECT_EQ(GetErrorCode(), 0);
+        std::vector<std::string> expected = {CW_FAKE_CARDWRIGHT, "--design", design_.string()};
+        expected.insert(expected.end(), row.tail.begin(), row.tail.end());
+        EXPECT_EQ(recorded(), expected) << row.label;
+    }
+}
+
+TEST_F(Launch, LeavesNoZombie) {
+    ASSERT_EQ(LaunchCW(design_.c_str(), CWX_SHOW_NORMAL), 1) << GetErrorText();
+    recorded();
+    // Our own children were reaped; the program itself belongs to init.
+    EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);
+    EXPECT_EQ(errno, ECHILD);
+}
+
+TEST_F(Launch, RosterLinkHasItsOwnOverride) {
+    const fs::path other = dir_ / "rl-argv.txt";
+    setenv("CWXML_ROSTERLINK", "/nonexistent/rosterlink", 1);
+    EXPECT_EQ(LaunchRL(design_.c_str(), CWX_SHOW_NORMAL), 0);
+    EXPECT_EQ(std::string(GetErrorText()),
+              "Cannot start /nonexistent/rosterlink: No such file or directory");
+    // Cardwright is unaffected.
+    EXPECT_EQ(LaunchCW(design_.c_str(), CWX_SHOW_NORMAL), 1) << GetErrorText();
+}
+
+TEST_F(Launch, FailuresAreReported) {
+    const fs::path not_executable = dir_ / "plain.txt";
+    std::ofstream(not_executable) << "#!/bin/sh\n";
+    struct Row {
+        const char* label;
+        std::string program; // "" leaves CWXML_CARDWRIGHT unset
+        std::string design;
+        int32_t port;
+        int code;
+        std::string text;
+    };
+    const std::string design = design_.string();
+    const Row rows[] = {
+        {"missing file", CW_FAKE_CARDWRIGHT, (dir_ / "none.idc").string(), 8080, CWX_ERR_LAUNCH,
+         "Cannot launch: design file " + (dir_ / "none.idc").string() + " does not exist"},
+        {"empty path", CW_FAKE_CARDWRIGHT, "", 8080, CWX_ERR_LAUNCH,
+         "Cannot launch: no design file given"},
+        {"folder", CW_FAKE_CARDWRIGHT, dir_.string(), 8080, CWX_ERR_LAUNCH,
+         "is a folder, not a design file"},
+        {"missing program", "/nonexistent/cardwright", design, 8080, CWX_ERR_LAUNCH,
+         "Cannot start /nonexistent/cardwright: No such file or directory"},
+        {"not executable", not_executable.string(), design, 8080, CWX_ERR_LAUNCH,
+         "Cannot start " + not_executable.string() + ": Permission denied"},
+        {"not on PATH", "no-such-cardwright-program", design, 8080, CWX_ERR_LAUNCH,
+         "Cannot launch: no-such-cardwright-program not found on PATH"},
+        {"bad port", CW_FAKE_CARDWRIGHT, design, 0, CWX_ERR_SETTINGS,
+         "Port 0 is outside 1..65535"},
+    };
+    for (const Row& row : rows) {
+        setenv("CWXML_CARDWRIGHT", row.program.c_str(), 1);
+        SetXMLPort(row.port);
+        EXPECT_EQ(LaunchCW(row.design.c_str(), CWX_SHOW_NORMAL), 0) << row.label;
+        EXPECT_EQ(GetErrorCode(), row.code) << row.label;
+        EXPECT_NE(std::string(GetErrorText()).find(row.text), std::string::npos)
+            << row.label << ": " << GetErrorText();
+    }
+    EXPECT_FALSE(fs::exists(argv_file_));
+}
+
+TEST_F(Launch, DefaultProgramIsLookedUpBesideTheLibraryThenOnPath) {
+    unsetenv("CWXML_CARDWRIGHT");
+    const std::string saved_path = std::getenv("PATH") ? std::getenv("PATH") : "";
+    // An empty PATH folder holds no cardwright-sim; the library's folder holds
+    // none in this build unless the simulator was built beside it.
+    const fs::path empty_dir = dir_ / "bin";
+    fs::create_directories(empty_dir);
+    setenv("PATH", empty_dir.c_str(), 1);
+    const unsigned char started = LaunchCW(design_.c_str(), CWX_SHOW_HIDDEN);
+    if (started == 0) {
+        EXPECT_NE(std::string(GetErrorText()).find("cardwright-sim not found beside "),
+                  std::string::npos)
+            << GetErrorText();
+        EXPECT_NE(std::string(GetErrorText()).find("libcwxmlclient.so"), std::string::npos);
+        // On PATH: a copy of the stand-in under the real name.
+        fs::copy_file(CW_FAKE_CARDWRIGHT, empty_dir / "cardwright-sim");
+        ASSERT_EQ(LaunchCW(design_.c_str(), CWX_SHOW_HIDDEN), 1) << GetErrorText();
+        const std::vector<std::string> args = recorded();
+        ASSERT_FALSE(args.empty());
+        EXPECT_EQ(args[0], (empty_dir / "cardwright-sim").string());
+    }
+    setenv("PATH", saved_path.c_str(), 1);
+}
+
+} // namespace

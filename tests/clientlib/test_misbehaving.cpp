@@ -1,0 +1,519 @@
+// The library against servers that misbehave on purpose (raw_server.h), and
+// against answers of the wrong shape.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+#include <poll.h>
+#include <sys/socket.h>
+
+#include "cwxmlclient.h"
+#include "raw_server.h"
+
+namespace {
+
+using cwtest::RawRequest;
+using cwtest::RawServer;
+using Clock = std::chrono::steady_clock;
+
+std::string text() { return GetErrorText(); }
+
+// Sets an environment variable for the length of a test; the library reads
+// it when it opens its connection, hence the CloseXML.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const char* value) : name_(name) {
+        setenv(name, value, 1);
+        CloseXML();
+    }
+    ~ScopedEnv() {
+        unsetenv(name_);
+        CloseXML();
+    }
+
+private:
+    const char* name_;
+};
+
+RawServer::Handler answer_with(std::string response) {
+    return [response](int fd, const RawRequest&, RawServer& s) {
+        s.send_all(fd, response);
+        return false;
+    };
+}
+
+RawServer::Handler answer_xml(const std::string& value_xml) {
+    return answer_with(RawServer::http_response(cwtest::xmlrpc_answer(value_xml)));
+}
+
+class Misbehaving : public ::testing::Test {
+protected:
+    void SetUp() override {
+        CloseXML();
+        SetHostName("127.0.0.1");
+        EnableXMLAccess(1);
+        SetXMLAccessKey("");
+    }
+    void TearDown() override { CloseXML(); }
+    void use(const RawServer& server) { SetXMLPort(server.port()); }
+    std::string where(const RawServer& server) {
+        return "127.0.0.1:" + std::to_string(server.port());
+    }
+};
+
+TEST_F(Misbehaving, RefusedConnection) {
+    const int port = cwtest::unused_port();
+    SetXMLPort(port);
+    EXPECT_EQ(Close(), 0);
+    EXPECT_EQ(GetErrorCode(), CWX_ERR_CONNECT);
+    EXPECT_EQ(text(), "Cannot connect to 127.0.0.1:" + std::to_string(port) +
+                          ": Connection refused");
+    EXPECT_EQ(GetMethods(), nullptr);
+    EXPECT_EQ(IsBusy(), 255);
+    EXPECT_EQ(GetCWHandle(), -1);
+    EXPECT_EQ(GetErrorCode(), CWX_ERR_CONNECT);
+}
+
+TEST_F(Misbehaving, SilentServerTimesOutAndTheNextCallWorks) {
+    ScopedEnv timeout("CWXML_TIMEOUT_MS", "300");
+    RawServer silent([](int fd, const RawRequest&, RawServer& s) {
+        s.wait_for_close(fd);
+        return false;
+    });
+    use(silent);
+    const auto start = Clock::now();
+    EXPECT_EQ(Close(), 0);
+    const auto elapsed = Clock::now() - start;
+    EXPECT_EQ(GetErrorCode(), CWX_ERR_TIMEOUT);
+    EXPECT_EQ(text(), "No answer from " + where(silent) + " within 300 ms");
+    EXPECT_GE(elapsed, std::chrono::milliseconds(250));
+    EXPECT_LT(elapsed, std::chrono::seconds(3));
+
+    RawServer good(answer_xml("<boolean>1</boolean>"));
+    use(good);
+    EXPECT_EQ(Close(), 1) << text();
+    EXPECT_EQ(GetErrorCode(), 0);
+}
+
+TEST_F(Misbehaving, TricklingAnswerIsReadWhole) {
+    const std::string response =
+        RawServer::http_response(cwtest::xmlrpc_answer("<string>slow but sure</string>"));
+    RawServer trickle([response](int fd, const RawRequest&, RawServer& s) {
+        for (char c : response) {
+            if (!s.send_all(fd, std::string(1, c)))
+                break;
+            std::this_thread::sleep_for(std::chrono::microseconds(500));
+        }
+        return false;
+    });
+    use(trickle);
+    EXPECT_STREQ(GetErrorMessage(nullptr), "slow but sure") << text();
+}
+
+TEST_F(Misbehaving, EndlessTrickleCannotStretchTheTimeOut) {
+    ScopedEnv timeout("CWXML_TIMEOUT_MS", "300");
+    RawServer trickle([](int fd, const RawRequest&, RawServer& s) {
+        s.send_all(fd, "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n<?xml");
+        while (!s.stopping() && s.send_all(fd, " "))
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        return false;
+    });
+    use(trickle);
+    const auto start = Clock::now();
+    EXPECT_EQ(First(), 0);
+    EXPECT_EQ(GetErrorCode(), CWX_ERR_TIMEOUT) << text();
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(3));
+}
+
+TEST_F(Misbehaving, ConnectionClosedEarly) {
+    struct Row {
+        const char* label;
+        std::string sent;
+        int code;
+        const char* text_part;
+    };
+    const std::string full = cwtest::xmlrpc_answer("<boolean>1</boolean>");
+    const Row rows[] = {
+        {"nothing at all", "", CWX_ERR_TRANSPORT, "closed without an answer"},
+        {"mid-body with length",
+         "HTTP/1.1 200 OK\r\nContent-Length: 500\r\n\r\n" + full.substr(0, 40), CWX_ERR_TRANSPORT,
+         "closed before the answer was complete"},
+        {"mid-body without length",
+         "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" + full.substr(0, 40),
+         CWX_ERR_BAD_RESPONSE, "not well-formed XML"},
+        {"mid-headers", "HTTP/1.1 200 OK\r\nContent-Le", CWX_ERR_BAD_RESPONSE, "the body is empty"},
+    };
+    for (const Row& row : rows) {
+        RawServer server(answer_with(row.sent));
+        use(server);
+        EXPECT_EQ(Close(), 0) << row.label;
+        EXPECT_EQ(GetErrorCode(), row.code) << row.label << ": " << text();
+        EXPECT_NE(text().find(row.text_part), std::string::npos) << row.label << ": " << text();
+        EXPECT_NE(text().find(where(server)), std::string::npos) << row.label << ": " << text();
+    }
+}
+
+TEST_F(Misbehaving, HttpErrorsAndForeignBodies) {
+    struct Row {
+        const char* label;
+        std::string response;
+        int code;
+        std::string text_part;
+    };
+    const std::string html = "<html><body><h1>Oops</h1></body></html>";
+    const Row rows[] = {
+        {"404 html", RawServer::http_response(html, "404 Not Found", "text/html"), CWX_ERR_HTTP,
+         ": 404 Not Found"},
+        {"500 html", RawServer::http_response(html, "500 Internal Server Error", "text/html"),
+         CWX_ERR_HTTP, ": 500 Internal Server Error"},
+        {"200 html", RawServer::http_response(html, "200 OK", "text/html"), CWX_ERR_BAD_RESPONSE,
+         "is not XML-RPC: root element is <html>, expected <methodResponse>"},
+        {"200 plain text", RawServer::http_response("hello, world", "200 OK", "text/plain"),
+         CWX_ERR_BAD_RESPONSE, "is not XML-RPC: not well-formed XML"},
+        {"empty 200", RawServer::http_response("", "200 OK"), CWX_ERR_BAD_RESPONSE,
+         "is not XML-RPC: the body is empty"},
+        {"not http", "SSH-2.0-OpenSSH_9.2\r\n\r\n", CWX_ERR_BAD_RESPONSE, "is not XML-RPC"},
+    };
+    for (const Row& row : rows) {
+        RawServer server(answer_with(row.response));
+        use(server);
+        EXPECT_EQ(Exit(), 0) << row.label;
+        EXPECT_EQ(GetErrorCode(), row.code) << row.label << ": " << text();
+        EXPECT_NE(text().find(row.text_part), std::string::npos) << row.label << ": " << text();
+        const char* prefix = row.code == CWX_ERR_HTTP ? "HTTP error from " : "Response from ";
+        EXPECT_EQ(text().find(prefix + where(server)), 0u) << text();
+    }
+}
+
+TEST_F(Misbehaving, DoctypeWithEntitiesIsRefusedAtOnce) {
+    // The classic "billion laughs": nine levels of ten references each.
+    std::string bomb = "<?xml version=\"1.0\"?>\n<!DOCTYPE lolz [\n<!ENTITY lol0 \"lol\">\n";
+    for (int i = 1; i < 10; ++i) {
+        bomb += "<!ENTITY lol" + std::to_string(i) + " \"";
+        for (int j = 0; j < 10; ++j)
+            bomb += "&lol" + std::to_string(i - 1) + ";";
+        bomb += "\">\n";
+    }
+    bomb += "]>\n<methodResponse><params><param><value><string>&lol9;</string></value></param>"
+            "</params></methodResponse>";
+    RawServer server(answer_with(RawServer::http_response(bomb)));
+    use(server);
+    const auto start = Clock::now();
+    EXPECT_EQ(GetCurrent(), nullptr);
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(1));
+    EXPECT_EQ(GetErrorCode(), CWX_ERR_BAD_RESPONSE);
+    EXPECT_EQ(text(), "Response from " + where(server) + " is not XML-RPC: it has a DOCTYPE");
+}
+
+TEST_F(Misbehaving, ResponseOverTheCapStopsReadingAtTheCap) {
+    ScopedEnv cap("CWXML_MAX_RESPONSE_BYTES", "65536");
+    constexpr std::size_t kOffered = 64u << 20;
+    RawServer endless([](int fd, const RawRequest&, RawServer& s) {
+        s.send_all(fd, "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n");
+        const std::string chunk(64 * 1024, 'x');
+        for (std::size_t sent = 0; sent < kOffered && !s.stopping(); sent += chunk.size())
+            if (!s.send_all(fd, chunk))
+                break;
+        return false;
+    });
+    use(endless);
+    EXPECT_EQ(GetCurrent(), nullptr);
+    EXPECT_EQ(GetErrorCode(), CWX_ERR_TOO_LARGE);
+    EXPECT_EQ(text(), "Response larger than 65536 bytes");
+    EXPECT_LE(std::string(GetReceivedXML()).size(), 65536u);
+    // Only what the socket buffers hold went out beyond the cap, not 64 MiB.
+    EXPECT_LT(endless.sent(), kOffered / 4);
+
+    // A Content-Length over the cap is refused before the body is read.
+    RawServer announced([](int fd, const RawRequest&, RawServer& s) {
+        s.send_all(fd, "HTTP/1.1 200 OK\r\nContent-Length: 100000000\r\n\r\n<?xml");
+        s.wait_for_close(fd);
+        return false;
+    });
+    use(announced);
+    EXPECT_EQ(GetCurrent(), nullptr);
+    EXPECT_EQ(GetErrorCode(), CWX_ERR_TOO_LARGE);
+}
+
+TEST_F(Misbehaving, DefaultCapIsNamedInMiB) {
+    RawServer announced([](int fd, const RawRequest&, RawServer& s) {
+        s.send_all(fd, "HTTP/1.1 200 OK\r\nContent-Length: 100000000\r\n\r\n");
+        s.wait_for_close(fd);
+        return false;
+    });
+    use(announced);
+    EXPECT_EQ(GetCurrent(), nullptr);
+    EXPECT_EQ(text(), "Response larger than 64 MiB");
+}
+
+TEST_F(Misbehaving, DeepNestingAndHugeStructs) {
+    std::string deep;
+    for (int i = 0; i < 10000; ++i)
+        deep += "<struct><member><name>a</name><value>";
+    deep += "x";
+    for (int i = 0; i < 10000; ++i)
+        deep += "</value></member></struct>";
+    RawServer deep_server(answer_xml(deep));
+    use(deep_server);
+    EXPECT_EQ(GetCurrent(), nullptr);
+    EXPECT_EQ(GetErrorCode(), CWX_ERR_BAD_RESPONSE);
+    EXPECT_NE(text().find("nested deeper than 64 levels"), std::string::npos) << text();
+
+    std::string members;
+    for (int i = 0; i < 100000; ++i)
+        members += "<member><name>F" + std::to_string(i) + "</name><value>v" + std::to_string(i) +
+                   "</value></member>";
+    RawServer wide(answer_xml("<struct>" + members + "</struct>"));
+    use(wide);
+    const NameValueList* list = GetCurrent();
+    ASSERT_NE(list, nullptr) << text();
+    ASSERT_EQ(list->count, 100000);
+    EXPECT_STREQ(list->names[0], "F0");
+    EXPECT_STREQ(list->values[54321], "v54321");
+    EXPECT_STREQ(list->names[99999], "F99999");
+}
+
+std::string be32(uint32_t v) {
+    return std::string{static_cast<char>(v >> 24), static_cast<char>(v >> 16),
+                       static_cast<char>(v >> 8), static_cast<char>(v)};
+}
+
+// One PNG chunk with its length and CRC-32.
+std::string png_chunk(const std::string& type, const std::string& data) {
+    const std::string body = type + data;
+    uint32_t crc = 0xFFFFFFFFu;
+    for (unsigned char c : body) {
+        crc ^= c;
+        for (int k = 0; k < 8; ++k)
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    return be32(static_cast<uint32_t>(data.size())) + body + be32(~crc);
+}
+
+// A PNG whose header says w x h (RGBA, 8 bits) followed by `idat` as its
+// (usually wrong) image data; no IDAT at all when `idat` is empty.
+std::string png_claiming(uint32_t w, uint32_t h, const std::string& idat) {
+    std::string png = std::string("\x89PNG\r\n\x1a\n", 8) +
+                      png_chunk("IHDR", be32(w) + be32(h) + std::string("\x08\x06\x00\x00\x00", 5));
+    if (!idat.empty())
+        png += png_chunk("IDAT", idat) + png_chunk("IEND", "");
+    return png;
+}
+
+std::string base64(const std::string& bytes) {
+    static const char* a = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    std::size_t i = 0;
+    for (; i + 2 < bytes.size(); i += 3) {
+        const uint32_t v = (static_cast<unsigned char>(bytes[i]) << 16) |
+                           (static_cast<unsigned char>(bytes[i + 1]) << 8) |
+                           static_cast<unsigned char>(bytes[i + 2]);
+        out += {a[v >> 18], a[(v >> 12) & 63], a[(v >> 6) & 63], a[v & 63]};
+    }
+    if (i + 1 == bytes.size()) {
+        const uint32_t v = static_cast<unsigned char>(bytes[i]) << 16;
+        out += {a[v >> 18], a[(v >> 12) & 63], '=', '='};
+    } else if (i + 2 == bytes.size()) {
+        const uint32_t v = (static_cast<unsigned char>(bytes[i]) << 16) |
+                           (static_cast<unsigned char>(bytes[i + 1]) << 8);
+        out += {a[v >> 18], a[(v >> 12) & 63], a[(v >> 6) & 63], '='};
+    }
+    return out;
+}
+
+TEST_F(Misbehaving, BadPicturesFailWithClearTexts) {
+    struct Row {
+        const char* label;
+        std::string value_xml;
+        int code;
+        std::string text_part;
+    };
+    const Row rows[] = {
+        {"corrupt base64", "<base64>iVBORw0K*GgoAAAA</base64>", CWX_ERR_IMAGE,
+         "Picture from GetPhotoImage is not valid base64: bad character '*' at offset 8"},
+        {"not a png", "<base64>" + base64("GIF89a not at all a png") + "</base64>", CWX_ERR_IMAGE,
+         "Picture from GetPhotoImage is not a PNG image"},
+        {"truncated png", "<base64>" + base64(png_claiming(4, 4, "")) + "</base64>", CWX_ERR_IMAGE,
+         "Picture from GetPhotoImage cannot be decoded: "},
+        {"corrupt png data",
+         "<base64>" + base64(png_claiming(4, 4, "not zlib data")) +
+             "</base64>",
+         CWX_ERR_IMAGE, "Picture from GetPhotoImage cannot be decoded: "},
+        {"huge header", "<base64>" + base64(png_claiming(100000, 100000, "x")) + "</base64>",
+         CWX_ERR_IMAGE, "Picture from GetPhotoImage is 100000 x 100000 pixels, more than the limit"},
+        {"wide header", "<base64>" + base64(png_claiming(40000, 1, "x")) + "</base64>",
+         CWX_ERR_IMAGE, "is 40000 x 1 pixels"},
+        {"a string instead", "<string>iVBORw0KGgo=</string>", CWX_ERR_UNEXPECTED_TYPE,
+         "GetPhotoImage answered a string, expected a base64 picture"},
+    };
+    for (const Row& row : rows) {
+        RawServer server(answer_xml(row.value_xml));
+        use(server);
+        EXPECT_EQ(GetPhotoImage(nullptr), 0u) << row.label;
+        EXPECT_EQ(GetErrorCode(), row.code) << row.label << ": " << text();
+        EXPECT_NE(text().find(row.text_part), std::string::npos) << row.label << ": " << text();
+    }
+}
+
+TEST_F(Misbehaving, AnswersOfTheWrongType) {
+    struct Row {
+        const char* label;
+        std::string value_xml;
+        int (*call)();
+        int failure;
+        int code;
+        const char* text;
+    };
+    const Row rows[] = {
+        {"command gets a string", "<string>yes</string>", [] { return int(Print()); }, 0,
+         CWX_ERR_UNEXPECTED_TYPE, "Print answered a string, expected a boolean"},
+        {"number gets 64 bits", "<i8>4294967296</i8>", [] { return int(GetCWHandle()); }, -1,
+         CWX_ERR_UNEXPECTED_TYPE, "GetCWHandle answered 4294967296, which does not fit 32 bits"},
+        {"number gets a double", "<double>1.5</double>", [] { return int(GetEditCount()); }, -1,
+         CWX_ERR_UNEXPECTED_TYPE, "GetEditCount answered a double, expected an int"},
+        {"busy gets a struct", "<struct></struct>", [] { return int(IsBusy()); }, 255,
+         CWX_ERR_UNEXPECTED_TYPE, "IsBusy answered a struct, expected a boolean"},
+        {"methods gets a struct", "<struct></struct>",
+         [] { return GetMethods() ? 1 : 0; }, 0, CWX_ERR_UNEXPECTED_TYPE,
+         "system.listMethods answered a struct, expected an array"},
+        {"help gets an int", "<int>1</int>", [] { return GetMethodHelp("x") ? 1 : 0; }, 0,
+         CWX_ERR_UNEXPECTED_TYPE, "system.methodHelp answered an int, expected a string"},
+        {"bad boolean", "<boolean>2</boolean>", [] { return int(Print()); }, 0,
+         CWX_ERR_BAD_RESPONSE, "<boolean> holds \"2\", not 0 or 1"},
+    };
+    for (const Row& row : rows) {
+        RawServer server(answer_xml(row.value_xml));
+        use(server);
+        EXPECT_EQ(row.call(), row.failure) << row.label;
+        EXPECT_EQ(GetErrorCode(), row.code) << row.label;
+        EXPECT_NE(text().find(row.text), std::string::npos) << row.label << ": " << text();
+    }
+    RawServer busy(answer_xml("<boolean>1</boolean>"));
+    use(busy);
+    EXPECT_EQ(IsBusy(), 1);
+    RawServer fault(answer_with(RawServer::http_response(cwtest::xmlrpc_fault(0, "zero"))));
+    use(fault);
+    EXPECT_EQ(IsBusy(), 255);
+    EXPECT_EQ(GetErrorCode(), CWX_ERR_REMOTE_FAULT);
+}
+
+TEST_F(Misbehaving, SignaturesReadLikePrototypes) {
+    struct Row {
+        const char* label;
+        std::string value_xml;
+        std::vector<std::string> values;
+    };
+    auto sig = [](std::initializer_list<const char*> words) {
+        std::string s = "<value><array><data>";
+        for (const char* w : words)
+            s += std::string("<value><string>") + w + "</string></value>";
+        return s + "</data></array></value>";
+    };
+    const Row rows[] = {
+        {"two signatures",
+         "<array><data>" + sig({"boolean", "struct"}) + sig({"boolean", "string", "int"}) +
+             "</data></array>",
+         {"boolean Open(struct)", "boolean Open(string, int)"}},
+        {"no parameters", "<array><data>" + sig({"array"}) + "</data></array>", {"array Open()"}},
+        {"xmlrpc-c undef", "<string>undef</string>", {}},
+        {"no signatures at all", "<array><data></data></array>", {}},
+    };
+    for (const Row& row : rows) {
+        RawServer server(answer_xml(row.value_xml));
+        use(server);
+        const NameValueList* list = GetMethodProtoType("Open");
+        ASSERT_NE(list, nullptr) << row.label << ": " << text();
+        ASSERT_EQ(list->count, static_cast<int32_t>(row.values.size())) << row.label;
+        for (int32_t i = 0; i < list->count; ++i) {
+            EXPECT_EQ(list->names[i], std::to_string(i));
+            EXPECT_EQ(list->values[i], row.values[static_cast<std::size_t>(i)]) << row.label;
+        }
+        EXPECT_NE(server.last_request().body.find(
+                      "<methodName>system.methodSignature</methodName><params><param><value>"
+                      "<string>Open</string>"),
+                  std::string::npos);
+    }
+}
+
+TEST_F(Misbehaving, RefusedArgumentsSendNothing) {
+    struct Row {
+        const char* label;
+        std::string name;
+        std::string value;
+        const char* text;
+    };
+    const Row rows[] = {
+        {"control in value", "Name", std::string("a\x01", 2),
+         "Argument entry 1 (\"Name\"): the value holds control character 0x01 at byte 1"},
+        {"control in name", "Na\x1fme", "v",
+         "Argument entry 1 (\"Na\\x1fme\"): the name holds control character 0x1f"},
+        {"invalid utf-8", "Name", "caf\xe9", "the value is not valid UTF-8 (byte 0xe9 at offset 3)"},
+        {"non-character", "Name", "\xef\xbf\xbf", "the value holds U+FFFF"},
+    };
+    RawServer server(answer_xml("<boolean>1</boolean>"));
+    use(server);
+    for (const Row& row : rows) {
+        std::string n0 = "Ok", v0 = "fine", n1 = row.name, v1 = row.value;
+        char* names[] = {n0.data(), n1.data()};
+        char* values[] = {v0.data(), v1.data()};
+        const NameValueList list{2, names, values};
+        EXPECT_EQ(Add(&list), 0) << row.label;
+        EXPECT_EQ(GetErrorCode(), CWX_ERR_BAD_ARGUMENT) << row.label;
+        EXPECT_NE(text().find(row.text), std::string::npos) << row.label << ": " << text();
+    }
+    EXPECT_EQ(GetMethodHelp("bad\x02name"), nullptr);
+    EXPECT_EQ(GetErrorCode(), CWX_ERR_BAD_ARGUMENT);
+    EXPECT_EQ(server.requests(), 0);
+    EXPECT_EQ(server.connections(), 0);
+}
+
+TEST_F(Misbehaving, SettingsAreCheckedAtTheNextCall) {
+    RawServer server(answer_xml("<boolean>1</boolean>"));
+    SetXMLPort(0);
+    EXPECT_EQ(GetErrorCode(), 0);
+    EXPECT_EQ(First(), 0);
+    EXPECT_EQ(GetErrorCode(), CWX_ERR_SETTINGS);
+    EXPECT_EQ(text(), "Port 0 is outside 1..65535");
+    SetXMLPort(70000);
+    EXPECT_EQ(First(), 0);
+    EXPECT_EQ(text(), "Port 70000 is outside 1..65535");
+    use(server);
+    SetHostName("");
+    EXPECT_EQ(First(), 0);
+    EXPECT_EQ(GetErrorCode(), CWX_ERR_SETTINGS);
+    EXPECT_EQ(text(), "No host name set");
+    SetHostName(nullptr);
+    EXPECT_EQ(First(), 0);
+    EXPECT_EQ(server.requests(), 0);
+    SetHostName("127.0.0.1");
+    EXPECT_EQ(First(), 1) << text();
+}
+
+TEST_F(Misbehaving, ConnectionPersistsAcrossCalls) {
+    RawServer server([](int fd, const RawRequest&, RawServer& s) {
+        s.send_all(fd, RawServer::http_response(cwtest::xmlrpc_answer("<boolean>1</boolean>"),
+                                                "200 OK", "text/xml", true));
+        return true;
+    });
+    use(server);
+    for (int i = 0; i < 5; ++i)
+        ASSERT_EQ(Next(), 1) << text();
+    EXPECT_EQ(server.requests(), 5);
+    EXPECT_EQ(server.connections(), 1);
+    const RawRequest request = server.last_request();
+    EXPECT_EQ(request.head.rfind("POST /RPC2 HTTP/1.1\r\n", 0), 0u) << request.head;
+    EXPECT_NE(request.head.find("Content-Type: text/xml"), std::string::npos);
+    EXPECT_EQ(request.head.find("X-Cardwright-Access-Key"), std::string::npos);
+    SetXMLAccessKey("k 1");
+    ASSERT_EQ(Next(), 1);
+    EXPECT_NE(server.last_request().head.find("\r\nX-Cardwright-Access-Key: k 1"),
+              std::string::npos);
+    CloseXML();
+    ASSERT_EQ(Next(), 1);
+    EXPECT_EQ(server.connections(), 2);
+}
+
+} // namespace
