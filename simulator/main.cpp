@@ -1,0 +1,140 @@
+// cardwright-sim: parses the options, opens the design, serves XML-RPC and,
+// unless hidden, shows a small window.
+#include "engine.h"
+#include "http_server.h"
+#include "methods.h"
+#include "options.h"
+#include "window.h"
+
+#include <QApplication>
+#include <QGuiApplication>
+#include <QTimer>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <thread>
+
+#include <pthread.h>
+
+using namespace cwsim;
+
+namespace {
+
+void quitSoon(QCoreApplication* app, int code, int delayMs) {
+    QMetaObject::invokeMethod(
+        app, [app, code, delayMs] { QTimer::singleShot(delayMs, app, [app, code] { app->exit(code); }); },
+        Qt::QueuedConnection);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    try {
+        options = parseOptions(std::vector<std::string>(argv + 1, argv + argc));
+    } catch (const OptionsError& e) {
+        std::fprintf(stderr, "cardwright-sim: %s\nTry 'cardwright-sim --help'.\n", e.what());
+        return 2;
+    }
+    if (options.help) {
+        std::fputs(usageText().c_str(), stdout);
+        return 0;
+    }
+
+    // Signals go to one thread that asks the event loop to end, so the roster
+    // is closed properly on Ctrl+C or kill.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    bool noDisplay = qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
+                     qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+    if (options.show != Show::Hidden && noDisplay) {
+        std::fprintf(stderr, "cardwright-sim: no display ($DISPLAY and $WAYLAND_DISPLAY are empty): "
+                             "running without a window, as with --show hidden\n");
+        options.show = Show::Hidden;
+    }
+    if (options.show == Show::Hidden && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    std::unique_ptr<QGuiApplication> app;
+    if (options.show == Show::Hidden) app = std::make_unique<QGuiApplication>(argc, argv);
+    else app = std::make_unique<QApplication>(argc, argv);
+
+    Engine engine(options);
+    auto registry = buildRegistry(engine, options);
+    HttpServer server(options, registry, engine);
+    // Exit answers first; the short delay lets that answer reach the caller.
+    engine.onExit = [&] { quitSoon(app.get(), 0, 200); };
+
+    std::thread signalThread([&stopSignals, appPtr = app.get()] {
+        int sig = 0;
+        sigwait(&stopSignals, &sig);
+        std::fprintf(stderr, "cardwright-sim: signal %d, shutting down\n", sig);
+        quitSoon(appPtr, 0, 0);
+    });
+    signalThread.detach();
+
+    try {
+        engine.start();
+    } catch (const CwError& e) {
+        std::fprintf(stderr, "cardwright-sim: cannot open the design: %s\n", e.what());
+        return 1;
+    }
+
+    auto listenAndServe = [&] {
+        try {
+            server.listen();
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "cardwright-sim: %s\n", e.what());
+            quitSoon(app.get(), 1, 0);
+            return;
+        }
+        std::fprintf(stderr, "cardwright-sim: listening on http://%s:%d/RPC2 (%s, %s)\n", options.bind.c_str(),
+                     server.port(), roleName(options.role), options.design.empty() ? "no design" : options.design.c_str());
+        server.run();
+    };
+    int port = options.port;
+    if (options.startDelay > 0) {
+        std::fprintf(stderr, "cardwright-sim: listening in %.1f s (--start-delay)\n", options.startDelay);
+        std::thread([&, delay = options.startDelay] {
+            std::this_thread::sleep_for(std::chrono::duration<double>(delay));
+            listenAndServe();
+        }).detach();
+    } else {
+        try {
+            server.listen();
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "cardwright-sim: %s\n", e.what());
+            engine.stop();
+            return 1;
+        }
+        port = server.port();
+        std::fprintf(stderr, "cardwright-sim: listening on http://%s:%d/RPC2 (%s, %s)\n", options.bind.c_str(), port,
+                     roleName(options.role), options.design.empty() ? "no design" : options.design.c_str());
+        std::thread([&] { server.run(); }).detach();
+    }
+
+    std::unique_ptr<SimWindow> window;
+    if (options.show != Show::Hidden) {
+        window = std::make_unique<SimWindow>(engine, options, port);
+        if (options.show == Show::Minimized) window->showMinimized();
+        else window->show();
+        engine.setWindowId(static_cast<long long>(window->winId()));
+    }
+
+    int rc = app->exec();
+    server.terminate();
+    engine.stop();
+    std::fprintf(stderr, "cardwright-sim: stopped\n");
+    std::fflush(stderr);
+    std::fflush(stdout);
+    // Server threads may still be parked in accept or keep-alive waits; the
+    // roster is closed, so leave without unwinding them.
+    std::_Exit(rc);
+}
