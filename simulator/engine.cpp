@@ -710,7 +710,7 @@ Members Engine::query(const std::string& method, const Pairs& args) {
                {"Role", roleName(options_.role)},
                {"Design", design_ ? design_->file.string() : ""},
                {"Roster", design_ ? design_->roster.string() : ""},
-               {"Port", options_.port},
+               {"Port", listenPort_ ? listenPort_ : options_.port},
                {"ProcessId", static_cast<int>(getpid())},
                {"Window", showName(options_.show)}};
         return out;
@@ -871,6 +871,11 @@ std::string Engine::picture(const std::string& method, const Pairs& args) {
 }
 
 // ---------------------------------------------------------------- window
+
+void Engine::setListenPort(int port) {
+    std::lock_guard lock(mutex_);
+    listenPort_ = port;
+}
 
 void Engine::setWindowId(long long id) {
     std::lock_guard lock(mutex_);

@@ -94,6 +94,7 @@ public:
 
     // For the window and the server.
     void setWindowId(long long id);
+    void setListenPort(int port);
     std::uint64_t generation() const { return generation_.load(); }
     QImage badgeForWindow();
     std::string designName();
@@ -155,6 +156,7 @@ private:
     int editCount_ = 0, lastError_ = 0;
     std::string lastErrorText_;
     long long windowId_ = 0;
+    int listenPort_ = 0;
     WindowRequests requests_;
     std::deque<std::string> recent_;
     std::mutex logMutex_;

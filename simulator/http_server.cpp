@@ -84,9 +84,11 @@ struct HttpServer::KeyCheck {
         auto* self = static_cast<KeyCheck*>(userdata);
         const TRequestInfo* request = nullptr;
         SessionGetRequestInfo(session, &request);
-        *handled = false;
-        if (!request || std::strcmp(request->uri, "/RPC2") != 0) return;  // Abyss answers 404
         *handled = true;
+        if (!request || std::strcmp(request->uri, "/RPC2") != 0) {
+            respond(session, 404, "text/plain", "Not found: XML-RPC is served at /RPC2\n");
+            return;
+        }
         if (request->method != m_post) {
             ResponseAddField(session, "Allow", "POST");
             respond(session, 405, "text/plain", "XML-RPC calls are POSTed to /RPC2\n");

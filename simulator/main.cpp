@@ -95,6 +95,7 @@ int main(int argc, char** argv) {
             quitSoon(app.get(), 1, 0);
             return;
         }
+        engine.setListenPort(server.port());
         std::fprintf(stderr, "cardwright-sim: listening on http://%s:%d/RPC2 (%s, %s)\n", options.bind.c_str(),
                      server.port(), roleName(options.role), options.design.empty() ? "no design" : options.design.c_str());
         server.run();
@@ -115,6 +116,7 @@ int main(int argc, char** argv) {
             return 1;
         }
         port = server.port();
+        engine.setListenPort(port);
         std::fprintf(stderr, "cardwright-sim: listening on http://%s:%d/RPC2 (%s, %s)\n", options.bind.c_str(), port,
                      roleName(options.role), options.design.empty() ? "no design" : options.design.c_str());
         std::thread([&] { server.run(); }).detach();

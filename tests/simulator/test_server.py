@@ -1,0 +1,165 @@
+"""The program around the methods: options, access key, bind address,
+start-up delay, fault injection, the RosterLink role, HTTP edge cases."""
+import http.client
+import os
+import socket
+import subprocess
+import time
+import xmlrpc.client
+
+from simhelper import SIM, Checks, Sim, sample_dir
+
+c = Checks()
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def run_sim(*args, timeout=15):
+    return subprocess.run([SIM, *args], capture_output=True, text=True, timeout=timeout,
+                          env=dict(os.environ, QT_QPA_PLATFORM="offscreen"))
+
+
+# Options: (arguments, expected exit code, text expected in the output)
+for args, rc, text in [
+    (["--help"], 0, "--access-key"),
+    (["--bogus"], 2, "unknown option '--bogus'"),
+    (["--port", "http"], 2, "--port needs a whole number"),
+    (["--port", "70000"], 2, "--port needs a whole number"),
+    (["--role", "printer"], 2, "--role must be cardwright or rosterlink"),
+    (["--show", "maximized"], 2, "--show must be normal, minimized or hidden"),
+    (["--start-delay", "-1"], 2, "--start-delay"),
+    (["--fail", "GetCount"], 2, "--fail needs METHOD=CODE:TEXT"),
+    (["--fail", "GetCount=x:y"], 2, "CODE"),
+    (["--design"], 2, "--design needs a value"),
+    (["--show", "hidden", "--port", "0", "--design", "/nonexistent/x.idc"], 1, "cannot open the design"),
+]:
+    r = run_sim(*args)
+    c.check(r.returncode == rc, f"{args}: exit {r.returncode}, expected {rc}")
+    c.check(text in r.stdout + r.stderr, f"{args}: '{text}' not in {r.stdout + r.stderr!r}")
+
+# Access key: missing, wrong, right; introspection is covered too.
+with Sim("--access-key", "s3cret key") as sim:
+    c.fault(lambda: sim.proxy().GetCount(), 14, "no key", "missing")
+    c.fault(lambda: sim.proxy("wrong").GetCount(), 14, "wrong key", "wrong")
+    c.fault(lambda: sim.proxy("s3cret ke").GetCount(), 14, "prefix of the key", "wrong")
+    c.fault(lambda: sim.proxy().system.listMethods(), 14, "introspection without key")
+    good = sim.proxy("s3cret key")
+    sim.wait_idle(good)
+    c.check(good.GetCount()["Total"] == 300, "right key")
+    # A refused call must not upset the next one on the same connection.
+    t = xmlrpc.client.ServerProxy(f"http://127.0.0.1:{sim.port}/RPC2")
+    for _ in range(3):
+        c.fault(lambda: t.IsBusy(), 14, "repeated refusals on one connection")
+    c.check(good.IsBusy() is False, "still answering after refusals")
+    c.check(all("s3cret" not in line for line in sim.lines), "the key never appears in the log")
+
+# Loopback only by default; fault injection; HTTP edge cases; many connections.
+with Sim("--fail", "GetCount=77:Injected failure", "--fail", "Next=78:Stuck") as sim:
+    s = sim.proxy()
+    sim.wait_idle(s)
+    hexport = "%04X" % sim.port
+    listening = [l.split()[1] for l in open("/proc/net/tcp").read().splitlines()[1:]
+                 if l.split()[1].endswith(":" + hexport) and l.split()[3] == "0A"]
+    c.check(listening == ["0100007F:" + hexport], f"listens on 127.0.0.1 only: {listening}")
+    c.fault(lambda: s.GetCount(), 77, "--fail GetCount", "Injected failure")
+    c.fault(lambda: s.Next(), 78, "--fail Next")
+    c.check(s.GetErrorMessage({"Code": "77"}) == "Injected failure", "GetErrorMessage knows injected codes")
+    c.check(s.GetFields()["FirstName"] == "text", "other methods unaffected")
+
+    conn = http.client.HTTPConnection("127.0.0.1", sim.port, timeout=10)
+    for method, path, body, status in [
+        ("GET", "/RPC2", None, 405),
+        ("POST", "/elsewhere", "<x/>", 404),
+        ("POST", "/RPC2", "this is not XML", 200),  # an XML-RPC fault, not a crash
+    ]:
+        conn.request(method, path, body, {"Content-Type": "text/xml"})
+        resp = conn.getresponse()
+        data = resp.read()
+        c.check(resp.status == status, f"{method} {path}: HTTP {resp.status}, expected {status}")
+        if status == 200:
+            c.check(b"<fault>" in data, "malformed XML answers a fault")
+    conn.close()
+    raw = socket.create_connection(("127.0.0.1", sim.port), timeout=10)
+    raw.sendall(b"POST /RPC2 HTTP/1.1\r\nHost: x\r\nContent-Type: text/xml\r\nContent-Length: 999999999\r\n\r\n")
+    c.check(b"413" in raw.recv(200).split(b"\r\n")[0], "oversized body refused with 413")
+    raw.close()
+
+    # A client that stalls mid-request, and 30 idle kept-alive connections, leave room for others.
+    stalled = socket.create_connection(("127.0.0.1", sim.port), timeout=10)
+    stalled.sendall(b"POST /RPC2 HTTP/1.1\r\nHost: x\r\nContent-Length: 500\r\n\r\n<?xml")
+    idle = []
+    for _ in range(30):
+        p = xmlrpc.client.ServerProxy(f"http://127.0.0.1:{sim.port}/RPC2")
+        p.IsBusy()
+        idle.append(p)
+    t0 = time.monotonic()
+    c.check(sim.proxy().GetFields()["Email"] == "text", "answers beside a stalled and 30 idle connections")
+    c.check(time.monotonic() - t0 < 2, "and promptly")
+    stalled.close()
+
+# --busy-ms keeps a command busy; IsBusy shows it.
+with Sim("--busy-ms", "400") as sim:
+    s = sim.proxy()
+    sim.wait_idle(s)
+    c.check(s.Next() is True and s.IsBusy() is True, "busy while the command runs")
+    c.check(s.GetStatus()["Busy"] == "Yes", "GetStatus shows busy")
+    sim.wait_idle(s)
+    c.check(s.GetCurrent()["Position"] == 2, "the command ran after its busy time")
+
+# --start-delay: nothing listens until the delay is over.
+port = free_port()
+with Sim("--port", str(port), "--start-delay", "1.5", design=False, wait_listen=False) as sim:
+    t0 = time.monotonic()
+    refused = False
+    try:
+        socket.create_connection(("127.0.0.1", port), timeout=1).close()
+    except OSError:
+        refused = True
+    c.check(refused, "nothing listens during the start delay")
+    deadline = t0 + 15
+    answered = None
+    while time.monotonic() < deadline:
+        try:
+            xmlrpc.client.ServerProxy(f"http://127.0.0.1:{port}/RPC2").system.listMethods()
+            answered = time.monotonic() - t0
+            break
+        except OSError:
+            time.sleep(0.05)
+    c.check(answered is not None and answered >= 1.3, f"listens after the delay: {answered}")
+
+    # A second server on the same port fails plainly.
+    r = run_sim("--show", "hidden", "--port", str(port))
+    c.check(r.returncode == 1 and "Address already in use" in r.stderr, f"port in use: {r.returncode} {r.stderr!r}")
+
+# RosterLink role: imports the linked CSV, refuses Cardwright's own methods.
+with Sim("--role", "rosterlink") as sim:
+    s = sim.proxy()
+    sim.wait_idle(s)
+    c.check(s.GetProgramInfo()["Product"] == "RosterLink", "RosterLink product name")
+    for name, call in [("GetBadgeImage", lambda: s.GetBadgeImage({})), ("Print", lambda: s.Print()),
+                       ("Template", lambda: s.Template({"Name": "Visitor"})), ("Video", lambda: s.Video())]:
+        c.fault(call, 4, f"{name} refused in RosterLink", "Cardwright")
+    c.check(s.RosterLinkConfig() is True, "RosterLinkConfig accepted")
+    sim.wait_idle(s)
+    c.check(s.GetStatus()["RosterLinkFile"].endswith("visitors.csv"), "RosterLinkConfig links the CSV")
+    for round_ in (1, 2):
+        c.check(s.RosterLink() is True, "RosterLink accepted")
+        sim.wait_idle(s)
+        c.check(s.GetLastCommandError() == 0, f"RosterLink round {round_} succeeded")
+        c.check(s.GetCount()["Total"] == 303, f"import keyed by Email, round {round_}: {s.GetCount()}")
+    kiki = s.GetRecord({"Email": "chiara.bianchi@example.com"})
+    c.check(kiki["FirstName"] == 'Chiara "Kiki"', f"quoted CSV cells: {kiki['FirstName']!r}")
+    c.check(s.GetRecord({"Email": "alma.lindqvist@example.com"})["Company"] == "Fjord & Pine, Ltd", "comma in a cell")
+    with open(os.path.join(sim.dir, "visitors.csv"), "w") as f:
+        f.write("FirstName,Shoe\nAnn,42\n")
+    s.RosterLink()
+    sim.wait_idle(s)
+    c.check(s.GetLastCommandError() == 12, "a CSV with an unknown column fails the import")
+    c.check("Shoe" in s.GetErrorMessage({"Code": "12"}), "and says which column")
+    c.check(s.GetCount()["Total"] == 303, "a failed import adds nothing")
+
+c.done()
