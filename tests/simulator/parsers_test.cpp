@@ -1,0 +1,108 @@
+#include "csv.h"
+#include "http_server.h"
+#include "methods.h"
+#include "options.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+using namespace cwsim;
+
+namespace {
+
+TEST(Csv, Cells) {
+    struct Case {
+        const char* what;
+        std::string text;
+        std::vector<CsvRow> rows;
+    } cases[] = {
+        {"plain", "a,b\n1,2\n", {{"a", "b"}, {"1", "2"}}},
+        {"no final newline", "a,b\n1,2", {{"a", "b"}, {"1", "2"}}},
+        {"CRLF", "a,b\r\n1,2\r\n", {{"a", "b"}, {"1", "2"}}},
+        {"quoted comma", "a,b\n\"x, y\",2\n", {{"a", "b"}, {"x, y", "2"}}},
+        {"doubled quote", "a\n\"say \"\"hi\"\"\"\n", {{"a"}, {"say \"hi\""}}},
+        {"line break in quotes", "a,b\n\"1\n2\",3\n", {{"a", "b"}, {"1\n2", "3"}}},
+        {"empty cells", "a,b,c\n,,\n", {{"a", "b", "c"}, {"", "", ""}}},
+        {"blank lines skipped", "a\n\n1\n\n", {{"a"}, {"1"}}},
+        {"byte order mark", "\xEF\xBB\xBF" "a\n1\n", {{"a"}, {"1"}}},
+        {"empty", "", {}},
+    };
+    for (const auto& c : cases) EXPECT_EQ(parseCsv(c.text), c.rows) << c.what;
+}
+
+TEST(Csv, Errors) {
+    for (auto [text, message] : std::initializer_list<std::pair<const char*, const char*>>{
+             {"a,b\n1,2,3\n", "line 2: 3 cells, the header has 2"},
+             {"a\n\"open\n", "line 2: quoted cell without its closing quote"},
+             {"a,b\n\"x\ny\",1\n1\n", "line 4: 1 cells"}}) {
+        try {
+            parseCsv(text);
+            ADD_FAILURE() << text;
+        } catch (const CsvError& e) {
+            EXPECT_NE(std::string(e.what()).find(message), std::string::npos) << e.what();
+        }
+    }
+}
+
+TEST(Options, Accepted) {
+    auto o = parseOptions({"--design", "a.idc", "--port=9090", "--bind", "0.0.0.0", "--access-key", "k",
+                           "--role", "rosterlink", "--show", "minimised", "--start-delay", "0.5", "--busy-ms", "20",
+                           "--fail", "Open=7:No: really", "--fail", "Next=8:x"});
+    EXPECT_EQ(o.design, "a.idc");
+    EXPECT_EQ(o.port, 9090);
+    EXPECT_EQ(o.bind, "0.0.0.0");
+    EXPECT_EQ(o.accessKey, "k");
+    EXPECT_EQ(o.role, Role::RosterLink);
+    EXPECT_EQ(o.show, Show::Minimized);
+    EXPECT_DOUBLE_EQ(o.startDelay, 0.5);
+    EXPECT_EQ(o.busyMs, 20);
+    ASSERT_EQ(o.failures.size(), 2u);
+    EXPECT_EQ(o.failures["Open"].code, 7);
+    EXPECT_EQ(o.failures["Open"].text, "No: really");  // the text may hold colons
+    auto d = parseOptions({});
+    EXPECT_EQ(d.port, 8080);
+    EXPECT_EQ(d.bind, "127.0.0.1");
+    EXPECT_EQ(d.show, Show::Normal);
+}
+
+TEST(Options, Refused) {
+    const std::vector<std::vector<std::string>> cases = {
+        {"--port"}, {"--port", "-1"}, {"--port", "65536"}, {"--port", "80x"}, {"--role", "x"}, {"--show", ""},
+        {"--start-delay", "soon"}, {"--start-delay", "nan"}, {"--start-delay", "4000"}, {"--busy-ms", "1.5"},
+        {"--fail", "=1:x"}, {"--fail", "A=0:x"}, {"--fail", "A=1:"}, {"--fail", "A1:x"}, {"--design", ""},
+        {"-x"}, {"design.idc"}, {"--bind", ""}};
+    for (const auto& args : cases) EXPECT_THROW(parseOptions(args), OptionsError) << args[0];
+}
+
+TEST(AccessKey, ComparedWhole) {
+    EXPECT_TRUE(sameKey("secret", "secret"));
+    for (const char* other : {"", "secre", "secrets", "Secret", "secreT", "xxxxxx"})
+        EXPECT_FALSE(sameKey(other, "secret")) << other;
+    EXPECT_FALSE(sameKey("x", ""));
+}
+
+TEST(MethodTable, MatchesTheClientsCatalogue) {
+    const auto& table = methodTable();
+    ASSERT_EQ(table.size(), 54u);
+    std::set<std::string> names;
+    std::map<Family, int> families;
+    for (const auto& m : table) {
+        names.insert(m.name);
+        ++families[m.family];
+        EXPECT_GT(std::string(m.help).size(), 20u) << m.name;
+        EXPECT_NE(m.roles, 0u) << m.name;
+    }
+    EXPECT_EQ(names.size(), 54u);
+    EXPECT_EQ(families[Family::ListGetter], 9);
+    EXPECT_EQ(families[Family::Command], 19);
+    EXPECT_EQ(families[Family::CommandWithList], 16);
+    EXPECT_EQ(families[Family::Integer], 3);
+    EXPECT_EQ(families[Family::Picture], 4);
+    EXPECT_EQ(table[0].name, std::string("GetErrorMessage"));
+    EXPECT_EQ(table[53].name, std::string("RosterLink"));
+    EXPECT_EQ(signatureOf(table[19]), "b:S");   // Open
+    EXPECT_EQ(signatureOf(table[5]), "S:S,S:");  // GetRecord
+}
+
+}  // namespace

@@ -1,0 +1,120 @@
+#include "design.h"
+#include "roster.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <random>
+
+using namespace cwsim;
+namespace fs = std::filesystem;
+
+namespace {
+
+class RosterTest : public testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() / ("cwsim-roster-" + std::to_string(std::random_device{}()));
+        fs::create_directories(dir_);
+        design_ = parseDesign("[Design]\n[Field First]\n[Field Last]\n[Field Order]\nkind = number\n"
+                              "[Field Photo]\nkind = photo\n",
+                              dir_ / "t.idc");
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    fs::path dir_;
+    Design design_;
+};
+
+TEST_F(RosterTest, AddReadSelectUpdateRemove) {
+    Roster r(design_);
+    EXPECT_TRUE(r.created());
+    auto a = r.add({{"First", "Ann"}, {"Last", "Lee"}, {"Order", "1"}});
+    auto b = r.add({{"First", "Bob"}, {"Last", "O'Neil; DROP TABLE records"}});
+    auto c = r.add({{"First", "Anya"}});
+    EXPECT_EQ(r.total(), 3);
+    auto rec = r.get(b);
+    ASSERT_TRUE(rec);
+    EXPECT_EQ(rec->values, (std::vector<std::string>{"Bob", "O'Neil; DROP TABLE records", "", ""}));
+    EXPECT_EQ(r.select({{"First", "An*"}}), (std::vector<std::int64_t>{a, c}));
+    EXPECT_EQ(r.select({{"First", "An"}}), std::vector<std::int64_t>{});
+    EXPECT_EQ(r.select({{"First", "Ann"}, {"Last", "Lee"}}), std::vector<std::int64_t>{a});
+    EXPECT_EQ(r.select({{"Id", std::to_string(c)}}), std::vector<std::int64_t>{c});
+    EXPECT_EQ(r.select({}).size(), 3u);
+    EXPECT_THROW(r.select({{"Nope", "x"}}), RosterError);
+    r.update(a, {{"Last", "Lee-Smith"}});
+    EXPECT_EQ(r.get(a)->values[1], "Lee-Smith");
+    EXPECT_THROW(r.update(999, {{"Last", "x"}}), RosterError);
+    EXPECT_THROW(r.add({{"Nope", "x"}}), RosterError);
+    EXPECT_EQ(r.remove({a, 999}), 1);
+    EXPECT_FALSE(r.get(a));
+    EXPECT_EQ(r.findExact("First", "Bob"), b);
+    EXPECT_EQ(r.findExact("First", "B*"), std::nullopt);  // no patterns here
+}
+
+TEST_F(RosterTest, Pictures) {
+    Roster r(design_);
+    auto id = r.add({{"First", "Ann"}});
+    EXPECT_FALSE(r.picture(id, "Photo"));
+    EXPECT_FALSE(r.get(id)->hasPicture[3]);
+    std::string png("\x89PNG\0\1\2", 7);  // binary, with a NUL
+    r.setPicture(id, "Photo", png);
+    EXPECT_EQ(r.picture(id, "Photo"), png);
+    EXPECT_TRUE(r.get(id)->hasPicture[3]);
+    EXPECT_EQ(r.get(id)->values[3], "PNG, 7 bytes");
+    EXPECT_THROW(r.setPicture(999, "Photo", png), RosterError);
+}
+
+TEST_F(RosterTest, TransactionRollsBackOnError) {
+    Roster r(design_);
+    EXPECT_THROW(r.transaction([&] {
+        r.add({{"First", "Kept?"}});
+        r.add({{"First", "No"}});
+        throw RosterError("stop");
+    }),
+                 RosterError);
+    EXPECT_EQ(r.total(), 0);
+    r.transaction([&] { r.add({{"First", "Yes"}}); });
+    EXPECT_EQ(r.total(), 1);
+}
+
+TEST_F(RosterTest, ReopensAndGainsNewFields) {
+    {
+        Roster r(design_);
+        r.add({{"First", "Ann"}});
+        r.setUserData({{"Site", "HQ"}, {"Floor", "2"}});
+        r.saveTemplate({"T", "Title", "#ffffff", "First"});
+        r.setSetting("template", "T");
+    }
+    auto grown = parseDesign("[Design]\n[Field First]\n[Field Last]\n[Field Order]\n[Field Photo]\nkind = photo\n"
+                             "[Field Company]\n",
+                             dir_ / "t.idc");
+    Roster r(grown);
+    EXPECT_FALSE(r.created());
+    EXPECT_EQ(r.integrityCheck(), "ok");
+    ASSERT_EQ(r.total(), 1);
+    auto id = r.select({}).front();
+    EXPECT_EQ(r.get(id)->values.back(), "");
+    r.update(id, {{"Company", "Acme"}});
+    EXPECT_EQ(r.get(id)->values.back(), "Acme");
+    EXPECT_EQ(r.userData(), (Pairs{{"Floor", "2"}, {"Site", "HQ"}}));
+    r.setUserData({{"Floor", ""}});
+    EXPECT_EQ(r.userData(), (Pairs{{"Site", "HQ"}}));
+    ASSERT_EQ(r.templates().size(), 1u);
+    EXPECT_EQ(r.templates()[0].title, "Title");
+    EXPECT_EQ(r.setting("template"), "T");
+    EXPECT_EQ(r.setting("missing"), "");
+}
+
+TEST_F(RosterTest, UnwritablePlaceIsAClearError) {
+    design_.roster = "/proc/cannot/be/here.db";
+    try {
+        Roster r(design_);
+        FAIL();
+    } catch (const RosterError& e) {
+        EXPECT_NE(std::string(e.what()).find("Cannot open roster /proc/cannot/be/here.db"), std::string::npos)
+            << e.what();
+    }
+}
+
+}  // namespace
