@@ -37,10 +37,9 @@ std::string find_on_path(std::string_view name) {
         std::size_t end = dirs.find(':', start);
         if (end == std::string_view::npos)
             end = dirs.size();
-        std::string dir(dirs.substr(start, end - start));
-        if (dir.empty())
-            dir = ".";
-        std::string candidate = dir + "/" + std::string(name);
+        // An empty entry means the current folder.
+        std::string candidate(end > start ? dirs.substr(start, end - start) : ".");
+        candidate.append("/").append(name);
         if (is_executable_file(candidate))
             return candidate;
         start = end + 1;

@@ -114,6 +114,7 @@ void ResponseReader::reset() {
     fault_code_ = 0;
     fault_string_ = "";
     problem_.clear();
+    single_piece_texts_ = false;
     arena_.reset();
 }
 
@@ -135,11 +136,22 @@ ResponseReader::Outcome ResponseReader::parse(std::string& body) {
         fail("the body is empty");
         return Outcome::Invalid;
     }
-    // Entity declarations live in a DOCTYPE; XML-RPC has none.
-    if (memmem(body.data(), body.size(), "<!DOCTYPE", 9) != nullptr) {
+    // Entity declarations live in a DOCTYPE; XML-RPC has none. Without any
+    // "<!" (DOCTYPE, CDATA, comment) or "<?" past the declaration, every text
+    // is one piece, which lets node_text() take pugixml's child_value().
+    const char* begin = body.data();
+    const std::size_t size = body.size();
+    const bool has_bang = memmem(begin, size, "<!", 2) != nullptr;
+    if (has_bang && memmem(begin, size, "<!DOCTYPE", 9) != nullptr) {
         fail("it has a DOCTYPE");
         return Outcome::Invalid;
     }
+    std::size_t prolog = 0;
+    if (size > 5 && std::memcmp(begin, "<?xml", 5) == 0) {
+        const void* end = memmem(begin, size, "?>", 2);
+        prolog = end ? static_cast<std::size_t>(static_cast<const char*>(end) - begin) + 2 : size;
+    }
+    single_piece_texts_ = !has_bang && memmem(begin + prolog, size - prolog, "<?", 2) == nullptr;
     const pugi::xml_parse_result parsed =
         doc_.load_buffer_inplace(body.data(), body.size(), kParseFlags, pugi::encoding_utf8);
     if (!parsed) {
@@ -213,6 +225,8 @@ ValueType ResponseReader::type_of(pugi::xml_node value, pugi::xml_node& typed) {
 }
 
 const char* ResponseReader::node_text(pugi::xml_node node) {
+    if (single_piece_texts_)
+        return node.child_value();
     const pugi::xml_node first = node.first_child();
     if (!first)
         return "";
@@ -236,6 +250,11 @@ const char* ResponseReader::trimmed(const char* text) {
 const char* ResponseReader::scalar_text(pugi::xml_node value) {
     pugi::xml_node typed;
     const ValueType type = type_of(value, typed);
+    return scalar_text(value, type, typed);
+}
+
+const char* ResponseReader::scalar_text(pugi::xml_node value, ValueType type,
+                                        pugi::xml_node typed) {
     switch (type) {
     case ValueType::String:
         return node_text(typed ? typed : value);
@@ -243,8 +262,10 @@ const char* ResponseReader::scalar_text(pugi::xml_node value) {
         const char* text = node_text(typed);
         std::int64_t number = 0;
         if (!parse_int64(text, number)) {
-            fail("<" + std::string(typed.name()) + "> holds \"" + std::string(text).substr(0, 40) +
-                 "\", not an integer");
+            std::string why = "<";
+            why.append(typed.name()).append("> holds \"");
+            why.append(std::string_view(text).substr(0, 40)).append("\", not an integer");
+            fail(std::move(why));
             return nullptr;
         }
         char buf[24];
@@ -321,7 +342,7 @@ bool ResponseReader::walk_value(pugi::xml_node value, std::string& path, const c
                 type == ValueType::Struct ? "{}" : "[]");
         return true;
     }
-    const char* text = scalar_text(value);
+    const char* text = scalar_text(value, type, typed);
     if (!text)
         return false;
     out.add(direct_name ? direct_name : arena_.copy(path), text);
@@ -333,8 +354,13 @@ bool ResponseReader::walk_struct(pugi::xml_node node, std::string& path, bool to
     for (pugi::xml_node member = first_element(node); member; member = next_element(member)) {
         if (!named(member, "member"))
             return fail("<struct> holds <" + std::string(member.name()) + ">, expected <member>");
-        const pugi::xml_node name = element_child(member, "name");
-        const pugi::xml_node value = element_child(member, "value");
+        // Usually <name> then <value>; any order is accepted.
+        pugi::xml_node name = first_element(member);
+        if (!name || !named(name, "name"))
+            name = element_child(member, "name");
+        pugi::xml_node value = name ? next_element(name) : pugi::xml_node();
+        if (!value || !named(value, "value"))
+            value = element_child(member, "value");
         if (!name || !value)
             return fail("a struct <member> without <name> or <value>");
         const char* member_name = node_text(name);

@@ -70,6 +70,7 @@ public:
     const char* node_text(pugi::xml_node node);
 
 private:
+    const char* scalar_text(pugi::xml_node value, ValueType type, pugi::xml_node typed);
     bool fail(std::string why);
     const char* trimmed(const char* text);
     bool walk_value(pugi::xml_node value, std::string& path, const char* direct_name, bool top,
@@ -83,6 +84,7 @@ private:
     const char* fault_string_ = "";
     std::string problem_;
     std::string path_;
+    bool single_piece_texts_ = false;
     TextArena arena_;
 };
 
