@@ -125,9 +125,9 @@ int main(int argc, char** argv) {
     std::unique_ptr<SimWindow> window;
     if (options.show != Show::Hidden) {
         window = std::make_unique<SimWindow>(engine, options, port);
+        engine.setWindowId(static_cast<long long>(window->winId()));
         if (options.show == Show::Minimized) window->showMinimized();
         else window->show();
-        engine.setWindowId(static_cast<long long>(window->winId()));
     }
 
     int rc = app->exec();

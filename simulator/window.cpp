@@ -31,7 +31,6 @@ SimWindow::SimWindow(Engine& engine, const Options& options, int port)
     // generation counter.
     connect(timer_, &QTimer::timeout, this, &SimWindow::refresh);
     timer_->start(250);
-    refresh();
 }
 
 void SimWindow::refresh() {
