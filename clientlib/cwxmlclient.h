@@ -23,6 +23,11 @@
  *
  * Strings are NUL-terminated UTF-8. A NULL string argument reads as "".
  * Pictures come back as bitmap handles of cw_bitmap.h, which the caller owns.
+ *
+ * Limits, read from the environment when the library opens its connection
+ * (the first call, and the first after CloseXML): CWXML_TIMEOUT_MS, the whole
+ * call (default 30000); CWXML_CONNECT_TIMEOUT_MS (default 2000);
+ * CWXML_MAX_RESPONSE_BYTES, the largest answer (default 64 MiB).
  */
 #ifndef CWXMLCLIENT_H
 #define CWXMLCLIENT_H
@@ -280,12 +285,18 @@ CWXML_API unsigned char EnableXMLAccess(unsigned char enable);
 /* ---- Launch ----------------------------------------------------------------
  * Starts the application detached, without a shell, with `path` as one
  * argument whatever characters it holds, and `show_mode` (CWX_SHOW_*; other
- * values read as CWX_SHOW_NORMAL). The program is cardwright-sim, found beside
- * this library, then on PATH; CWXML_CARDWRIGHT and CWXML_ROSTERLINK name
- * another program. RosterLink is cardwright-sim in its rosterlink role.
+ * values read as CWX_SHOW_NORMAL). The command line is
+ *   PROGRAM --design PATH --show normal|minimized|hidden --port N
+ * (LaunchRL adds --role rosterlink), where N is the port last given to
+ * SetXMLPort, so that the application listens where the library calls.
+ * PROGRAM is cardwright-sim, found beside this library, then on PATH; the
+ * environment variable CWXML_CARDWRIGHT (LaunchRL: CWXML_ROSTERLINK, then
+ * CWXML_CARDWRIGHT) names another program. RosterLink is cardwright-sim in
+ * its rosterlink role.
  * Returns 1 when the program was started, else 0 with CWX_ERR_LAUNCH (missing
- * file, missing program, failed start). It does not wait for the application
- * to listen: connect with GetMethods. No zombie process is left behind. */
+ * file, missing program, failed start) or CWX_ERR_SETTINGS (port outside
+ * 1..65535). It does not wait for the application to listen: connect with
+ * GetMethods. No zombie process is left behind. */
 
 /* LaunchCW: starts Cardwright with a card design file. */
 CWXML_API unsigned char LaunchCW(const char* path, int32_t show_mode);

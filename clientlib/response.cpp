@@ -139,19 +139,34 @@ ResponseReader::Outcome ResponseReader::parse(std::string& body) {
     // Entity declarations live in a DOCTYPE; XML-RPC has none. Without any
     // "<!" (DOCTYPE, CDATA, comment) or "<?" past the declaration, every text
     // is one piece, which lets node_text() take pugixml's child_value().
+    // '!' and '?' are rare, so memchr on them beats memmem on "<!".
     const char* begin = body.data();
     const std::size_t size = body.size();
-    const bool has_bang = memmem(begin, size, "<!", 2) != nullptr;
-    if (has_bang && memmem(begin, size, "<!DOCTYPE", 9) != nullptr) {
-        fail("it has a DOCTYPE");
-        return Outcome::Invalid;
-    }
     std::size_t prolog = 0;
     if (size > 5 && std::memcmp(begin, "<?xml", 5) == 0) {
         const void* end = memmem(begin, size, "?>", 2);
         prolog = end ? static_cast<std::size_t>(static_cast<const char*>(end) - begin) + 2 : size;
     }
-    single_piece_texts_ = !has_bang && memmem(begin + prolog, size - prolog, "<?", 2) == nullptr;
+    bool markup = false;
+    for (const char* p = begin + 1; (p = static_cast<const char*>(
+                                          std::memchr(p, '!', size - static_cast<std::size_t>(
+                                                                         p - begin)))) != nullptr;
+         ++p) {
+        if (p[-1] != '<')
+            continue;
+        markup = true;
+        if (static_cast<std::size_t>(begin + size - p) >= 8 && std::memcmp(p + 1, "DOCTYPE", 7) == 0) {
+            fail("it has a DOCTYPE");
+            return Outcome::Invalid;
+        }
+    }
+    for (const char* p = begin + prolog; !markup && p < begin + size; ++p) {
+        p = static_cast<const char*>(std::memchr(p, '?', size - static_cast<std::size_t>(p - begin)));
+        if (!p)
+            break;
+        markup = p > begin && p[-1] == '<';
+    }
+    single_piece_texts_ = !markup;
     const pugi::xml_parse_result parsed =
         doc_.load_buffer_inplace(body.data(), body.size(), kParseFlags, pugi::encoding_utf8);
     if (!parsed) {
