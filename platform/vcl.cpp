@@ -59,6 +59,20 @@ Ui& ui() { return current != nullptr ? *current : defaultUi(); }
 
 void setUi(Ui* replacement) { current = replacement; }
 
+void ShowHandlerException(std::exception_ptr error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const Exception& e) {
+        ui().showError(e.Message);
+    } catch (const std::exception& e) {
+        ui().showError(QString::fromLocal8Bit(e.what()));
+    } catch (...) {
+        // Anything else carries no message of its own.
+        ui().showError(QString());
+    }
+}
+
 Application::Application(int& argc, char** argv) : QApplication(argc, argv) {}
 
 bool Application::notify(QObject* receiver, QEvent* event)
@@ -67,13 +81,8 @@ bool Application::notify(QObject* receiver, QEvent* event)
     // shows it and carries on, and the client relies on that.
     try {
         return QApplication::notify(receiver, event);
-    } catch (const Exception& e) {
-        ui().showError(e.Message);
-    } catch (const std::exception& e) {
-        ui().showError(QString::fromLocal8Bit(e.what()));
     } catch (...) {
-        // Anything else carries no message of its own.
-        ui().showError(QString());
+        ShowHandlerException(std::current_exception());
     }
     return false;
 }

@@ -11,7 +11,9 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <exception>
 #include <optional>
+#include <utility>
 
 class QWidget;
 
@@ -89,6 +91,25 @@ void setUi(Ui* replacement);
 
 inline void ShowMessage(const QString& text) { ui().showMessage(text); }
 inline void Sleep(uint32_t milliseconds) { ui().sleep(milliseconds); }
+
+// Shows an escaped exception the way the framework does: the error box with
+// the message of an Exception or of a std::exception, and "" for anything else.
+void ShowHandlerException(std::exception_ptr error);
+
+// Runs an event handler as the framework does: an exception that escapes it
+// is shown in the error box and the program goes on. Bind handlers through
+// this: an exception leaving a slot unwinds Qt's own frames, which Qt does not
+// support (it leaks, and may leave a widget half-way through an update), so
+// it is stopped here first. Application::notify remains the backstop.
+template <typename Handler>
+void RunHandler(Handler&& handler)
+{
+    try {
+        std::forward<Handler>(handler)();
+    } catch (...) {
+        ShowHandlerException(std::current_exception());
+    }
+}
 
 // The application object: like the framework's, an exception that escapes an
 // event handler is shown in the error box and the program goes on.

@@ -51,15 +51,21 @@ struct NotifyCase {
     std::vector<QString> errors;
 };
 
-TEST(Application, NotifyShowsEscapingExceptionsAndGoesOn)
+// What each kind of escaping exception shows in the error box.
+std::vector<NotifyCase> throwCases()
 {
-    const std::vector<NotifyCase> cases = {
+    return {
         {"nothing thrown", Throw::Nothing, {}},
         {"framework exception", Throw::Framework, {QStringLiteral("framework message")}},
         {"conversion error", Throw::Conversion, {QStringLiteral("'abc' is not a valid integer value")}},
         {"std::exception", Throw::Std, {QStringLiteral("standard message")}},
         {"anything else", Throw::Other, {QString()}},
     };
+}
+
+TEST(Application, NotifyShowsEscapingExceptionsAndGoesOn)
+{
+    const std::vector<NotifyCase> cases = throwCases();
     for (const auto& c : cases) {
         fake::RecordingUi ui;
         Thrower target;
@@ -71,6 +77,24 @@ TEST(Application, NotifyShowsEscapingExceptionsAndGoesOn)
         QEvent second(QEvent::User);
         EXPECT_TRUE(QApplication::sendEvent(&target, &second)) << c.name;
         EXPECT_EQ(target.handled, 2) << c.name;
+        EXPECT_EQ(ui.errors, c.errors) << c.name;
+    }
+}
+
+TEST(RunHandler, ShowsWhatEscapesAndReturns)
+{
+    const std::vector<NotifyCase> cases = throwCases();
+    for (const auto& c : cases) {
+        fake::RecordingUi ui;
+        Thrower target;
+        target.what = c.what;
+        int after = 0;
+        EXPECT_NO_THROW(vcl::RunHandler([&] {
+            QEvent e(QEvent::User);
+            target.event(&e);
+            ++after;
+        })) << c.name;
+        EXPECT_EQ(after, c.what == Throw::Nothing ? 1 : 0) << c.name;
         EXPECT_EQ(ui.errors, c.errors) << c.name;
     }
 }
