@@ -172,9 +172,18 @@ bool Transport::post(const std::string& host, std::int32_t port, const std::stri
             error = {CWX_ERR_CONNECT, "Cannot connect to " + where + ": host name not found"};
             break;
         case CURLE_OPERATION_TIMEDOUT: {
+            // A reused connection reports no connect time, so "was connected"
+            // also counts a request that went out, and a call that lasted the
+            // whole time-out.
             curl_off_t connected_us = 0;
+            curl_off_t sending_us = 0;
+            curl_off_t total_us = 0;
             curl_easy_getinfo(curl_, CURLINFO_CONNECT_TIME_T, &connected_us);
-            if (connected_us == 0)
+            curl_easy_getinfo(curl_, CURLINFO_PRETRANSFER_TIME_T, &sending_us);
+            curl_easy_getinfo(curl_, CURLINFO_TOTAL_TIME_T, &total_us);
+            const bool connected = connected_us > 0 || sending_us > 0 ||
+                                   total_us >= static_cast<curl_off_t>(timeout_ms_) * 1000;
+            if (!connected)
                 error = {CWX_ERR_CONNECT, "Cannot connect to " + where + ": no connection within " +
                                               duration_text(connect_timeout_ms_)};
             else

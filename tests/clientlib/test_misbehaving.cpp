@@ -98,6 +98,24 @@ TEST_F(Misbehaving, SilentServerTimesOutAndTheNextCallWorks) {
     EXPECT_EQ(GetErrorCode(), 0);
 }
 
+TEST_F(Misbehaving, HangOnAReusedConnectionIsATimeOut) {
+    ScopedEnv timeout("CWXML_TIMEOUT_MS", "300");
+    RawServer server([](int fd, const RawRequest&, RawServer& s) {
+        if (s.requests() == 1) {
+            s.send_all(fd, RawServer::http_response(cwtest::xmlrpc_answer("<boolean>1</boolean>"),
+                                                    "200 OK", "text/xml", true));
+            return true;
+        }
+        s.wait_for_close(fd);
+        return false;
+    });
+    use(server);
+    ASSERT_EQ(Next(), 1) << text();
+    EXPECT_EQ(Next(), 0);
+    EXPECT_EQ(GetErrorCode(), CWX_ERR_TIMEOUT) << text();
+    EXPECT_EQ(server.connections(), 1);
+}
+
 TEST_F(Misbehaving, TricklingAnswerIsReadWhole) {
     const std::string response =
         RawServer::http_response(cwtest::xmlrpc_answer("<string>slow but sure</string>"));
