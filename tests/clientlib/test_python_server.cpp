@@ -117,6 +117,27 @@ TEST_F(PythonServerTest, QueryFlattensEveryType) {
     expect_ok();
 }
 
+TEST_F(PythonServerTest, ResultsOutliveTheReadersButNotTheNextCall) {
+    const NameValueList* list = GetCurrent();
+    ASSERT_NE(list, nullptr);
+    const Pairs first = pairs_of(list);
+    // The four readers leave results and the error record alone.
+    GetErrorCode();
+    GetErrorText();
+    GetSentXML();
+    GetReceivedXML();
+    EXPECT_EQ(pairs_of(list), first);
+    EXPECT_EQ(First(), 0);
+    const std::string error = GetErrorText();
+    GetSentXML();
+    GetReceivedXML();
+    EXPECT_EQ(GetErrorCode(), CWX_ERR_REFUSED);
+    EXPECT_EQ(GetErrorText(), error);
+    // A success clears the record.
+    EXPECT_EQ(Close(), 1);
+    expect_ok();
+}
+
 TEST_F(PythonServerTest, IntrospectionFamilies) {
     const NameValueList* methods = GetMethods();
     ASSERT_NE(methods, nullptr) << GetErrorText();
