@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QStringList>
 
 namespace {
 
@@ -23,8 +24,8 @@ void TForm1::Connect1Click(QObject* /*sender*/)
     Message->clear();
     MethodsComboBox->clear();
 
-    // Raises EConvertError for a port that is not an integer; the application
-    // object shows it. No range check: the library judges the port.
+    // Raises EConvertError for a port that is not an integer, which ends up in
+    // the framework's error box. No range check: the library judges the port.
     const int32_t port = vcl::StrToInt(PortNumber->text());
     ::SetXMLPort(port);
     const QByteArray host = HostName->text().toUtf8(); // untrimmed, "" when empty
@@ -50,12 +51,16 @@ void TForm1::Connect1Click(QObject* /*sender*/)
     }
     // A list that claims entries but has no value array is malformed: show
     // no names rather than read through a null pointer.
-    if (RemoteMethods->values != nullptr) {
+    QStringList names;
+    if (RemoteMethods->values != nullptr && RemoteMethods->count > 0) {
+        names.reserve(RemoteMethods->count);
         for (int32_t i = 0; i < RemoteMethods->count; ++i) {
             const char* name = RemoteMethods->values[i];
-            MethodsComboBox->addItem(QString::fromUtf8(name != nullptr ? name : ""));
+            names.append(QString::fromUtf8(name != nullptr ? name : ""));
         }
     }
+    // One insertion: a server with thousands of methods fills the list at once.
+    MethodsComboBox->addItems(names);
     if (MethodsComboBox->count() > 0)
         MethodsComboBox->setCurrentIndex(0);
 }
