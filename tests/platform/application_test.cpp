@@ -3,7 +3,12 @@
 #include "recording_ui.h"
 #include "vcl.h"
 
+#include <QDir>
 #include <QEvent>
+#include <QFile>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QTemporaryDir>
 #include <QObject>
 #include <QTimer>
 
@@ -128,6 +133,71 @@ TEST(Ui, SetUiNullRestoresTheDefault)
         EXPECT_EQ(ui.sleeps, std::vector<uint32_t>{1000});
     }
     EXPECT_EQ(typeid(vcl::ui()), typeid(vcl::Ui));
+}
+
+// The default boxes and dialog, answered by a timer as a person would.
+struct BoxCase {
+    const char* name;
+    void (vcl::Ui::*show)(const QString&);
+    QMessageBox::Icon icon;
+};
+
+TEST(DefaultUi, BoxesShowTheTextWithOK)
+{
+    const std::vector<BoxCase> cases = {
+        {"message", &vcl::Ui::showMessage, QMessageBox::NoIcon},
+        {"error", &vcl::Ui::showError, QMessageBox::Critical},
+    };
+    for (const auto& c : cases) {
+        QString text;
+        QMessageBox::Icon icon = QMessageBox::Question;
+        QMessageBox::StandardButtons buttons;
+        QTimer::singleShot(0, app, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            ASSERT_NE(box, nullptr);
+            text = box->text();
+            icon = box->icon();
+            buttons = box->standardButtons();
+            box->accept();
+        });
+        (vcl::ui().*c.show)(QStringLiteral("Line 1\nLine 2"));
+        EXPECT_EQ(text, QStringLiteral("Line 1\nLine 2")) << c.name;
+        EXPECT_EQ(icon, c.icon) << c.name;
+        EXPECT_EQ(buttons, QMessageBox::StandardButtons(QMessageBox::Ok)) << c.name;
+    }
+}
+
+TEST(DefaultUi, OpenFileOffersTheFilterAndReturnsThePathOrNothing)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("my badge.idc"));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+
+    for (const bool accept : {true, false}) {
+        QStringList filters;
+        QTimer::singleShot(0, app, [&] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            ASSERT_NE(dialog, nullptr);
+            filters = dialog->nameFilters();
+            if (!accept) {
+                static_cast<QDialog*>(dialog)->reject();
+                return;
+            }
+            dialog->setDirectory(dir.path());
+            dialog->selectFile(path);
+            static_cast<QDialog*>(dialog)->accept();
+        });
+        const std::optional<QString> chosen =
+            vcl::ui().openFile(nullptr, vcl::DialogFilter(QStringLiteral("IDC File|*.idc")));
+        EXPECT_EQ(filters, QStringList{QStringLiteral("IDC File (*.idc)")});
+        if (accept)
+            EXPECT_EQ(chosen, std::optional<QString>(QDir(path).absolutePath()));
+        else
+            EXPECT_EQ(chosen, std::nullopt);
+    }
 }
 
 } // namespace
