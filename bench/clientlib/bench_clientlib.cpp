@@ -5,6 +5,8 @@
 //   bench_clientlib                 run the benchmarks
 //   bench_clientlib --serve         only serve (prints the port; stops at EOF
 //                                   on stdin) for bench/clientlib/python_client.py
+//   bench_clientlib --work-loop N   the library's work for one GetRecord, N
+//                                   times (to count instructions with callgrind)
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -264,26 +266,36 @@ void GetRecord_RawCurl(benchmark::State& state) {
 
 // The library's work alone, without the network: encode the request, parse
 // the recorded answer in place and flatten it.
-void GetRecord_LibraryWorkOnly(benchmark::State& state) {
-    use_port(main_port());
-    RecordArgs args;
-    GetRecord(args.get());
-    const std::string answer = GetReceivedXML();
-    CloseXML();
-    std::string request;
-    std::string body;
-    std::string error;
-    cwx::ResponseReader reader;
-    cwx::Entries entries;
-    for (auto _ : state) {
-        cwx::build_call(request, "GetRecord", cwx::CallParams{args.get(), true}, error);
-        body.assign(answer);
-        reader.parse(body);
-        entries.clear();
-        reader.flatten(reader.value(), entries);
-        benchmark::DoNotOptimize(entries.values.data());
+class RecordWork {
+public:
+    RecordWork() {
+        use_port(main_port());
+        GetRecord(args_.get());
+        answer_ = GetReceivedXML();
+        CloseXML();
     }
-    state.counters["answer_bytes"] = static_cast<double>(answer.size());
+    std::size_t run() {
+        cwx::build_call(request_, "GetRecord", cwx::CallParams{args_.get(), true}, error_);
+        body_.assign(answer_);
+        reader_.parse(body_);
+        entries_.clear();
+        reader_.flatten(reader_.value(), entries_);
+        return entries_.values.size();
+    }
+    std::size_t answer_size() const { return answer_.size(); }
+
+private:
+    RecordArgs args_;
+    std::string answer_, request_, body_, error_;
+    cwx::ResponseReader reader_;
+    cwx::Entries entries_;
+};
+
+void GetRecord_LibraryWorkOnly(benchmark::State& state) {
+    RecordWork work;
+    for (auto _ : state)
+        benchmark::DoNotOptimize(work.run());
+    state.counters["answer_bytes"] = static_cast<double>(work.answer_size());
 }
 
 void GetMethods10k_Library(benchmark::State& state) {
@@ -389,6 +401,15 @@ int main(int argc, char** argv) {
         while (std::getline(std::cin, line)) {
         }
         std::_Exit(0); // the Abyss threads would chatter on their way down
+    }
+    if (argc > 2 && std::strcmp(argv[1], "--work-loop") == 0) {
+        RecordWork work;
+        std::size_t entries = 0;
+        for (long i = std::atol(argv[2]); i > 0; --i)
+            entries += work.run();
+        std::printf("%zu entries\n", entries);
+        std::fflush(stdout);
+        std::_Exit(0);
     }
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
