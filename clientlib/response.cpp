@@ -24,7 +24,16 @@ std::string_view trim(std::string_view s) {
     return s;
 }
 
-bool named(pugi::xml_node node, const char* name) { return std::strcmp(node.name(), name) == 0; }
+// strcmp for the short element names of XML-RPC, without the call.
+inline bool same(const char* a, const char* b) {
+    while (*a != '\0' && *a == *b) {
+        ++a;
+        ++b;
+    }
+    return *a == *b;
+}
+
+bool named(pugi::xml_node node, const char* name) { return same(node.name(), name); }
 
 pugi::xml_node first_element(pugi::xml_node node) {
     for (pugi::xml_node c = node.first_child(); c; c = c.next_sibling())
@@ -50,30 +59,30 @@ pugi::xml_node element_child(pugi::xml_node node, const char* name) {
 ValueType classify(const char* n) {
     switch (n[0]) {
     case 's':
-        if (!std::strcmp(n, "string")) return ValueType::String;
-        if (!std::strcmp(n, "struct")) return ValueType::Struct;
+        if (same(n, "string")) return ValueType::String;
+        if (same(n, "struct")) return ValueType::Struct;
         break;
     case 'i':
-        if (!std::strcmp(n, "int") || !std::strcmp(n, "i4") || !std::strcmp(n, "i8"))
+        if (same(n, "int") || same(n, "i4") || same(n, "i8"))
             return ValueType::Int;
         break;
     case 'b':
-        if (!std::strcmp(n, "boolean")) return ValueType::Boolean;
-        if (!std::strcmp(n, "base64")) return ValueType::Base64;
+        if (same(n, "boolean")) return ValueType::Boolean;
+        if (same(n, "base64")) return ValueType::Base64;
         break;
     case 'd':
-        if (!std::strcmp(n, "double")) return ValueType::Double;
-        if (!std::strcmp(n, "dateTime.iso8601")) return ValueType::DateTime;
+        if (same(n, "double")) return ValueType::Double;
+        if (same(n, "dateTime.iso8601")) return ValueType::DateTime;
         break;
     case 'a':
-        if (!std::strcmp(n, "array")) return ValueType::Array;
+        if (same(n, "array")) return ValueType::Array;
         break;
     case 'n':
-        if (!std::strcmp(n, "nil")) return ValueType::Nil;
+        if (same(n, "nil")) return ValueType::Nil;
         break;
     case 'e':
-        if (!std::strcmp(n, "ex:i8")) return ValueType::Int;
-        if (!std::strcmp(n, "ex:nil")) return ValueType::Nil;
+        if (same(n, "ex:i8")) return ValueType::Int;
+        if (same(n, "ex:nil")) return ValueType::Nil;
         break;
     default:
         break;
@@ -379,6 +388,18 @@ bool ResponseReader::walk_struct(pugi::xml_node node, std::string& path, bool to
         if (!name || !value)
             return fail("a struct <member> without <name> or <value>");
         const char* member_name = node_text(name);
+        if (top) {
+            // Top-level scalars, the common case, need no path at all.
+            pugi::xml_node typed;
+            const ValueType type = type_of(value, typed);
+            if (type != ValueType::Struct && type != ValueType::Array) {
+                const char* text = scalar_text(value, type, typed);
+                if (!text)
+                    return false;
+                out.add(member_name, text);
+                continue;
+            }
+        }
         const std::size_t mark = path.size();
         if (!top)
             path += '.';
