@@ -117,6 +117,7 @@ void Engine::stop() {
         std::lock_guard lock(mutex_);
         if (stopping_ && !worker_.joinable()) return;
         stopping_ = true;
+        pending_ -= static_cast<int>(queue_.size());
         queue_.clear();
     }
     queueCv_.notify_all();
@@ -158,6 +159,7 @@ void Engine::workerLoop() {
                 lastErrorText_ = e.what();
             }
             running_ = false;
+            --pending_;
             changed();
         }
         idleCv_.notify_all();
@@ -347,6 +349,7 @@ void Engine::command(const std::string& method, const Pairs& args) {
         std::lock_guard lock(mutex_);
         validate(method, args);
         queue_.push_back(Job{method, args});
+        ++pending_;
     }
     queueCv_.notify_one();
 }
@@ -371,9 +374,15 @@ void Engine::openDesign(const std::string& path) {
     loadTemplates();
     linkCsv_ = roster_->setting("rosterlink.csv");
     refreshSelection(std::nullopt);
+    std::lock_guard lock(recentMutex_);
+    designLabel_ = design_->file.filename().string();
 }
 
 void Engine::closeDesign() {
+    {
+        std::lock_guard lock(recentMutex_);
+        designLabel_ = "no design";
+    }
     roster_.reset();
     design_.reset();
     criteria_.clear();
@@ -445,7 +454,7 @@ void Engine::run(const Job& job) {
         return;
     }
     if (m == "Restore") {
-        ++requests_.restore;
+        ++restoreRequests_;
         return;
     }
     requireDesign();
@@ -522,7 +531,7 @@ void Engine::run(const Job& job) {
     } else if (m == "Focus") {
         auto f = argOf(args, {"Field"}).value_or("");
         focusField_ = requireField(f).name;
-        ++requests_.focus;
+        ++focusRequests_;
     } else if (m == "ServerMode") {
         auto v = argOf(args, {"Mode", "Enabled", "On"});
         serverMode_ = truthy(m, "Mode", v ? *v : args.front().second);
@@ -576,12 +585,12 @@ void Engine::run(const Job& job) {
         activeTemplate_ = name;
         roster_->setSetting("template", name);
     } else if (m == "ManageTemplates") {
-        ++requests_.preview;  // the window shows the badge with its template
+        ++previewRequests_;  // the window shows the badge with its template
     } else if (m == "ReviseUserData") {
         roster_->setUserData(args);
     } else if (m == "Preview") {
         requireCurrent();
-        ++requests_.preview;
+        ++previewRequests_;
     } else if (m == "Video" || m == "Twain" || m == "Bitmap") {
         capture(FieldKind::Photo);
     } else if (m == "Signature") {
@@ -710,7 +719,7 @@ Members Engine::query(const std::string& method, const Pairs& args) {
                {"Role", roleName(options_.role)},
                {"Design", design_ ? design_->file.string() : ""},
                {"Roster", design_ ? design_->roster.string() : ""},
-               {"Port", listenPort_ ? listenPort_ : options_.port},
+               {"Port", listenPort_ ? listenPort_.load() : options_.port},
                {"ProcessId", static_cast<int>(getpid())},
                {"Window", showName(options_.show)}};
         return out;
@@ -746,8 +755,8 @@ Members Engine::query(const std::string& method, const Pairs& args) {
                {"Template", activeTemplate_},
                {"ServerMode", onOff(serverMode_)},
                {"Logging", onOff(logging_)},
-               {"Busy", !queue_.empty() || running_ ? "Yes" : "No"},
-               {"LastCommandError", lastError_},
+               {"Busy", pending_ > 0 ? "Yes" : "No"},
+               {"LastCommandError", lastError_.load()},
                {"EditCount", editCount_},
                {"Focus", focusField_},
                {"LastPrint", lastPrint_},
@@ -778,9 +787,9 @@ Members Engine::query(const std::string& method, const Pairs& args) {
 }
 
 int Engine::integer(const std::string& method) {
-    std::lock_guard lock(mutex_);
     if (method == "GetLastCommandError") return lastError_;
     if (method == "GetCWHandle") return windowId_ ? static_cast<int>(windowId_) : static_cast<int>(getpid());
+    std::lock_guard lock(mutex_);
     if (method == "GetEditCount") {
         requireDesign();
         return editCount_;
@@ -788,10 +797,7 @@ int Engine::integer(const std::string& method) {
     throw CwError(code::Internal, "No integer getter named " + method);
 }
 
-bool Engine::isBusy() {
-    std::lock_guard lock(mutex_);
-    return !queue_.empty() || running_;
-}
+bool Engine::isBusy() { return pending_ > 0; }
 
 std::string Engine::errorMessage(const Pairs& args) {
     auto c = argOf(args, {"Code", "Error"});
@@ -872,42 +878,37 @@ std::string Engine::picture(const std::string& method, const Pairs& args) {
 
 // ---------------------------------------------------------------- window
 
-void Engine::setListenPort(int port) {
-    std::lock_guard lock(mutex_);
-    listenPort_ = port;
-}
+void Engine::setListenPort(int port) { listenPort_ = port; }
 
-void Engine::setWindowId(long long id) {
-    std::lock_guard lock(mutex_);
-    windowId_ = id;
-}
+void Engine::setWindowId(long long id) { windowId_ = id; }
 
-QImage Engine::badgeForWindow() {
-    std::lock_guard lock(mutex_);
+bool Engine::badgeForWindow(QImage& badge) {
+    std::unique_lock lock(mutex_, std::try_to_lock);
+    if (!lock.owns_lock()) return false;
+    badge = QImage();
     auto id = current();
-    if (!design_ || !id) return {};
+    if (!design_ || !id) return true;
     try {
-        return badgeImage(*id, side_);
+        badge = badgeImage(*id, side_);
     } catch (const std::exception&) {
-        return {};
+        badge = QImage();
     }
+    return true;
 }
 
 std::string Engine::designName() {
-    std::lock_guard lock(mutex_);
-    return design_ ? design_->file.filename().string() : std::string("no design");
+    std::lock_guard lock(recentMutex_);
+    return designLabel_;
 }
 
 void Engine::recordCall(const std::string& line) {
-    bool log;
     {
-        std::lock_guard lock(mutex_);
+        std::lock_guard lock(recentMutex_);
         recent_.push_back(line);
         if (recent_.size() > kRecentCalls) recent_.pop_front();
-        log = logging_;
     }
     changed();
-    if (log) {
+    if (logging_) {
         std::lock_guard lock(logMutex_);
         std::ofstream out(options_.callLog, std::ios::app);
         out << line << '\n';
@@ -915,13 +916,12 @@ void Engine::recordCall(const std::string& line) {
 }
 
 std::vector<std::string> Engine::recentCalls() {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(recentMutex_);
     return {recent_.begin(), recent_.end()};
 }
 
 Engine::WindowRequests Engine::windowRequests() {
-    std::lock_guard lock(mutex_);
-    return requests_;
+    return {restoreRequests_.load(), focusRequests_.load(), previewRequests_.load()};
 }
 
 }  // namespace cwsim

@@ -96,7 +96,8 @@ public:
     void setWindowId(long long id);
     void setListenPort(int port);
     std::uint64_t generation() const { return generation_.load(); }
-    QImage badgeForWindow();
+    // False while a command holds the state: the window tries again later.
+    bool badgeForWindow(QImage& badge);
     std::string designName();
     void recordCall(const std::string& line);  // recent calls + the Startlog file
     std::vector<std::string> recentCalls();
@@ -151,14 +152,21 @@ private:
     std::vector<TemplateDef> templates_;
     std::string activeTemplate_;
     std::string side_ = "front";
-    bool serverMode_ = false, logging_ = false;
+    bool serverMode_ = false;
+    std::atomic<bool> logging_{false};
     std::string focusField_, lastPrint_, linkCsv_;
-    int editCount_ = 0, lastError_ = 0;
+    int editCount_ = 0;
+    // Read without the lock, so IsBusy and GetLastCommandError answer at once
+    // even while a long command (an import, a first open) holds it.
+    std::atomic<int> lastError_{0};
+    std::atomic<int> pending_{0};  // commands queued or running
     std::string lastErrorText_;
-    long long windowId_ = 0;
-    int listenPort_ = 0;
-    WindowRequests requests_;
+    std::atomic<long long> windowId_{0};
+    std::atomic<int> listenPort_{0};
+    std::atomic<int> restoreRequests_{0}, focusRequests_{0}, previewRequests_{0};
+    std::mutex recentMutex_;  // guards recent_ and designLabel_, never held for long
     std::deque<std::string> recent_;
+    std::string designLabel_ = "no design";
     std::mutex logMutex_;
 };
 

@@ -44,6 +44,8 @@ void SimWindow::refresh() {
         activateWindow();
     }
     if (gen == seen_) return;
+    QImage badge;
+    if (!engine_.badgeForWindow(badge)) return;  // busy: next tick
     seen_ = gen;
     const char* product = options_.role == Role::Cardwright ? "Cardwright" : "RosterLink";
     auto design = QString::fromStdString(engine_.designName());
@@ -52,7 +54,6 @@ void SimWindow::refresh() {
     status_->setText(QStringLiteral("%1 on %2:%3\nDesign: %4")
                          .arg(QString::fromLatin1(product), QString::fromStdString(options_.bind),
                               QString::number(port_), design));
-    QImage badge = engine_.badgeForWindow();
     if (badge.isNull()) {
         preview_->setPixmap(QPixmap());
         preview_->setText(tr("No current record"));

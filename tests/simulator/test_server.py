@@ -110,6 +110,23 @@ with Sim("--busy-ms", "400") as sim:
     sim.wait_idle(s)
     c.check(s.GetCurrent()["Position"] == 2, "the command ran after its busy time")
 
+# A long command (the first open of a big roster) holds the roster, yet
+# IsBusy and GetLastCommandError answer at once.
+big = sample_dir()
+with open(os.path.join(big, "visitors.idc")) as f:
+    text = f.read().replace("generate = 300", "generate = 3000")
+with open(os.path.join(big, "visitors.idc"), "w") as f:
+    f.write(text)
+with Sim(directory=big) as sim:
+    s = sim.proxy()
+    t0 = time.monotonic()
+    busy = s.IsBusy()
+    last = s.GetLastCommandError()
+    c.check(busy is True and last == 0, f"busy while the big roster is made: {busy} {last}")
+    c.check(time.monotonic() - t0 < 0.5, f"IsBusy answered in {time.monotonic() - t0:.2f} s")
+    sim.wait_idle(s, timeout=120)
+    c.check(s.GetCount()["Total"] == 3000, "the big roster is complete")
+
 # --start-delay: nothing listens until the delay is over.
 port = free_port()
 with Sim("--port", str(port), "--start-delay", "1.5", design=False, wait_listen=False) as sim:
