@@ -169,6 +169,9 @@ bool launch(Role role, const char* design_path, std::int32_t show_mode, std::int
             dup2(null_fd, 0);
             close(null_fd);
         }
+        // The application inherits none of our descriptors (sockets, files)
+        // beyond 0-2; the error pipe is close-on-exec already.
+        close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);
         sigset_t none;
         sigemptyset(&none);
         sigprocmask(SIG_SETMASK, &none, nullptr);

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include <cerrno>
 #include <dlfcn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -53,12 +54,17 @@ protected:
         std::vector<std::string> lines;
         for (std::string line; std::getline(in, line);)
             lines.push_back(line);
+        if (!lines.empty() && lines.back().rfind("fds: ", 0) == 0) {
+            inherited_fds_ = std::stoi(lines.back().substr(5));
+            lines.pop_back();
+        }
         return lines;
     }
 
     fs::path dir_;
     fs::path argv_file_;
     fs::path design_;
+    int inherited_fds_ = -1;
 };
 
 TEST_F(Launch, PassesThePathAsOneArgumentWithShowModeAndPort) {
@@ -89,9 +95,14 @@ TEST_F(Launch, PassesThePathAsOneArgumentWithShowModeAndPort) {
     }
 }
 
-TEST_F(Launch, LeavesNoZombie) {
+TEST_F(Launch, LeavesNoZombieAndNoInheritedDescriptors) {
+    // A descriptor without close-on-exec, as a caller's program may hold.
+    const int stray = dup(1);
+    ASSERT_GT(stray, 2);
     ASSERT_EQ(LaunchCW(design_.c_str(), CWX_SHOW_NORMAL), 1) << GetErrorText();
     recorded();
+    close(stray);
+    EXPECT_EQ(inherited_fds_, 0);
     // Our own children were reaped; the program itself belongs to init.
     EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);
     EXPECT_EQ(errno, ECHILD);
