@@ -113,6 +113,7 @@ void Engine::start() {
 }
 
 void Engine::stop() {
+    cancel_ = true;  // before the lock, which a long command may hold
     {
         std::lock_guard lock(mutex_);
         if (stopping_ && !worker_.joinable()) return;
@@ -365,7 +366,14 @@ void Engine::openDesign(const std::string& path) {
     design_ = std::move(d);
     try {
         roster_ = std::make_unique<Roster>(*design_);
-        if (roster_->created() && design_->generate > 0) generatePeople(*design_, *roster_, design_->generate);
+        // Marked done in the same transaction, so a first open that was cut
+        // short (killed, stopped) generates again next time instead of
+        // leaving an empty roster.
+        if (design_->generate > 0 && roster_->setting("generated").empty() && roster_->total() == 0)
+            roster_->transaction([&] {
+                generatePeople(*design_, *roster_, design_->generate, [this] { return cancel_.load(); });
+                roster_->setSetting("generated", std::to_string(design_->generate));
+            });
     } catch (...) {
         roster_.reset();
         design_.reset();
@@ -676,6 +684,7 @@ void Engine::importCsv() {
     auto keyCol = std::find(header.begin(), header.end(), design_->linkKey);
     roster_->transaction([&] {
         for (std::size_t r = 1; r < rows.size(); ++r) {
+            if (cancel_) throw CwError(code::ShuttingDown, "The import was cut short by shut-down");
             Pairs values;
             for (std::size_t c = 0; c < header.size(); ++c) values.emplace_back(header[c], rows[r][c]);
             std::optional<std::int64_t> existing;

@@ -160,6 +160,7 @@ private:
     // even while a long command (an import, a first open) holds it.
     std::atomic<int> lastError_{0};
     std::atomic<int> pending_{0};  // commands queued or running
+    std::atomic<bool> cancel_{false};  // stop() asks long work to give up
     std::string lastErrorText_;
     std::atomic<long long> windowId_{0};
     std::atomic<int> listenPort_{0};

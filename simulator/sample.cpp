@@ -30,11 +30,12 @@ std::string lowerAscii(std::string s) {
 
 }  // namespace
 
-void generatePeople(const Design& design, Roster& roster, int count) {
+void generatePeople(const Design& design, Roster& roster, int count, const std::function<bool()>& cancelled) {
     using namespace std::chrono;
     auto today = year_month_day{floor<days>(system_clock::now())};
     roster.transaction([&] {
         for (int i = 0; i < count; ++i) {
+            if (cancelled && cancelled()) throw RosterError("Generating the roster was cancelled");
             std::mt19937 rng(static_cast<std::uint32_t>(i) * 2654435761u + 17u);
             auto pick = [&](const auto& list) { return std::string(list[rng() % list.size()]); };
             std::string first = pick(kFirst), last = pick(kLast), company = pick(kCompany);
