@@ -350,7 +350,7 @@ bool ResponseReader::flatten(pugi::xml_node value, Entries& out) {
 }
 
 bool ResponseReader::walk_value(pugi::xml_node value, std::string& path, const char* direct_name,
-                                bool top, int depth, Entries& out) {
+                                int depth, Entries& out) {
     if (depth > kMaxDepth)
         return fail("values nested deeper than " + std::to_string(kMaxDepth) + " levels");
     pugi::xml_node typed;
@@ -360,8 +360,8 @@ bool ResponseReader::walk_value(pugi::xml_node value, std::string& path, const c
                                ? !first_element(typed)
                                : !first_element(element_child(typed, "data"));
         if (!empty)
-            return type == ValueType::Struct ? walk_struct(typed, path, top, depth, out)
-                                             : walk_array(typed, path, top, depth, out);
+            return type == ValueType::Struct ? walk_struct(typed, path, false, depth, out)
+                                             : walk_array(typed, path, false, depth, out);
         out.add(direct_name ? direct_name : arena_.copy(path),
                 type == ValueType::Struct ? "{}" : "[]");
         return true;
@@ -404,7 +404,7 @@ bool ResponseReader::walk_struct(pugi::xml_node node, std::string& path, bool to
         if (!top)
             path += '.';
         path += member_name;
-        if (!walk_value(value, path, top ? member_name : nullptr, false, depth + 1, out))
+        if (!walk_value(value, path, top ? member_name : nullptr, depth + 1, out))
             return false;
         path.resize(mark);
     }
@@ -431,7 +431,7 @@ bool ResponseReader::walk_array(pugi::xml_node node, std::string& path, bool top
             path.append(number);
             path += ']';
         }
-        if (!walk_value(value, path, nullptr, false, depth + 1, out))
+        if (!walk_value(value, path, nullptr, depth + 1, out))
             return false;
         path.resize(mark);
     }

@@ -73,8 +73,8 @@ private:
     const char* scalar_text(pugi::xml_node value, ValueType type, pugi::xml_node typed);
     bool fail(std::string why);
     const char* trimmed(const char* text);
-    bool walk_value(pugi::xml_node value, std::string& path, const char* direct_name, bool top,
-                    int depth, Entries& out);
+    bool walk_value(pugi::xml_node value, std::string& path, const char* direct_name, int depth,
+                    Entries& out);
     bool walk_struct(pugi::xml_node node, std::string& path, bool top, int depth, Entries& out);
     bool walk_array(pugi::xml_node node, std::string& path, bool top, int depth, Entries& out);
 

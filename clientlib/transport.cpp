@@ -88,7 +88,6 @@ void Transport::close() {
         headers_ = nullptr;
     }
     headers_built_ = false;
-    url_target_.clear();
     std::string().swap(url_target_);
     std::string().swap(header_key_);
     std::string().swap(status_line_);
