@@ -1,0 +1,11 @@
+// Entry of the window tests: one QApplication for all of them.
+#include <QApplication>
+
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv)
+{
+    QApplication application(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
