@@ -375,16 +375,16 @@ bool ResponseReader::walk_value(pugi::xml_node value, std::string& path, const c
 
 bool ResponseReader::walk_struct(pugi::xml_node node, std::string& path, bool top, int depth,
                                  Entries& out) {
-    for (pugi::xml_node member = first_element(node); member; member = next_element(member)) {
-        if (!named(member, "member"))
+    // Few calls per member: pugixml's accessors are not inlined across the
+    // shared library, and a GetRecord answer is mostly members.
+    for (pugi::xml_node member = node.first_child(); member; member = member.next_sibling()) {
+        if (!named(member, "member")) {
+            if (member.type() != pugi::node_element)
+                continue; // stray text between members
             return fail("<struct> holds <" + std::string(member.name()) + ">, expected <member>");
-        // Usually <name> then <value>; any order is accepted.
-        pugi::xml_node name = first_element(member);
-        if (!name || !named(name, "name"))
-            name = element_child(member, "name");
-        pugi::xml_node value = name ? next_element(name) : pugi::xml_node();
-        if (!value || !named(value, "value"))
-            value = element_child(member, "value");
+        }
+        const pugi::xml_node name = member.child("name");
+        const pugi::xml_node value = member.child("value");
         if (!name || !value)
             return fail("a struct <member> without <name> or <value>");
         const char* member_name = node_text(name);
