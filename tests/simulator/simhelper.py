@@ -51,7 +51,8 @@ class Sim:
         self.lines = []
         self.port = None
         self._listening = threading.Event()
-        threading.Thread(target=self._read_stderr, daemon=True).start()
+        self._reader = threading.Thread(target=self._read_stderr, daemon=True)
+        self._reader.start()
         if wait_listen:
             self.wait_listening(timeout)
 
@@ -100,6 +101,11 @@ class Sim:
         if self.proc.poll() is None:
             self.stop()
         shutil.rmtree(self.dir, ignore_errors=True)
+        self._reader.join(5)
+        # Under the sanitizers, a report in the log fails the test.
+        reports = [l for l in self.lines if "AddressSanitizer" in l or "runtime error:" in l]
+        if reports:
+            raise AssertionError("sanitizer report:\n" + "\n".join(self.lines))
 
 
 class Checks:

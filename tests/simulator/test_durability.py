@@ -58,18 +58,20 @@ c.check(ok == "ok", f"integrity check after kill -9: {ok}")
 missing = [i for i in finished if f"D{i}" not in names]
 c.check(not missing, f"finished Adds lost: {missing[:10]}")
 
-# Round 2: a burst of queued Adds, killed while the queue drains.
-sim = Sim(directory=directory)
+# Round 2: a burst of queued Adds, killed while the queue drains (each
+# command kept busy 5 ms more, so the kill lands half-way).
+sim = Sim("--busy-ms", "5", directory=directory)
 s = sim.proxy()
 sim.wait_idle(s)
 c.check(s.GetCount()["Total"] == 300 + len(names), "restart opens the same roster")
 for i in range(400):
     s.Add({"FirstName": f"Q{i:04d}", "LastName": "Queued"})
-time.sleep(0.05)
+time.sleep(0.3)
 sim.kill9()
 ok, queued = roster_names("Queued")
 c.check(ok == "ok", f"integrity check after the burst: {ok}")
 print(f"{len(queued)} of 400 queued Adds were done at the kill")
+c.check(0 < len(queued) < 400, "the kill came while the queue drained")
 c.check(queued == {f"Q{i:04d}" for i in range(len(queued))}, f"queued Adds ran in order: {len(queued)} present")
 
 sim = Sim(directory=directory)
