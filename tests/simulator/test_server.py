@@ -54,6 +54,8 @@ with Sim("--access-key", "s3cret key") as sim:
     t = xmlrpc.client.ServerProxy(f"http://127.0.0.1:{sim.port}/RPC2")
     for _ in range(3):
         c.fault(lambda: t.IsBusy(), 14, "repeated refusals on one connection")
+    c.fault(lambda: t.GetRecord({"FirstName": "x" * 200000}), 14, "a large refused request")
+    c.fault(lambda: t.IsBusy(), 14, "the connection stays in step after a large refused body")
     c.check(good.IsBusy() is False, "still answering after refusals")
     c.check(all("s3cret" not in line for line in sim.lines), "the key never appears in the log")
 
@@ -114,7 +116,7 @@ with Sim("--busy-ms", "400") as sim:
 # IsBusy and GetLastCommandError answer at once.
 big = sample_dir()
 with open(os.path.join(big, "visitors.idc")) as f:
-    text = f.read().replace("generate = 300", "generate = 3000")
+    text = f.read().replace("generate = 300", "generate = 1500")
 with open(os.path.join(big, "visitors.idc"), "w") as f:
     f.write(text)
 sim = Sim(directory=big)
@@ -131,7 +133,7 @@ c.check(time.monotonic() - t0 < 5, f"SIGTERM during the first open took {time.mo
 with Sim(directory=big) as sim:
     s = sim.proxy()
     sim.wait_idle(s, timeout=120)
-    c.check(s.GetCount()["Total"] == 3000, f"an interrupted first open generates again: {s.GetCount()}")
+    c.check(s.GetCount()["Total"] == 1500, f"an interrupted first open generates again: {s.GetCount()}")
 
 # --start-delay: nothing listens until the delay is over.
 port = free_port()
