@@ -4,6 +4,8 @@
 #include "pictures.h"
 #include "sample.h"
 
+#include <QColor>
+
 #include <unistd.h>
 
 #include <algorithm>

@@ -28,6 +28,16 @@ void quitSoon(QCoreApplication* app, int code, int delayMs) {
         Qt::QueuedConnection);
 }
 
+// The address as it goes into a URL: IPv6 literals in brackets.
+std::string urlHost(const std::string& address) {
+    return address.find(':') != std::string::npos ? "[" + address + "]" : address;
+}
+
+void announce(const Options& options, int port) {
+    std::fprintf(stderr, "cardwright-sim: listening on http://%s:%d/RPC2 (%s, %s)\n", urlHost(options.bind).c_str(),
+                 port, roleName(options.role), options.design.empty() ? "no design" : options.design.c_str());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -96,8 +106,7 @@ int main(int argc, char** argv) {
             return;
         }
         engine.setListenPort(server.port());
-        std::fprintf(stderr, "cardwright-sim: listening on http://%s:%d/RPC2 (%s, %s)\n", options.bind.c_str(),
-                     server.port(), roleName(options.role), options.design.empty() ? "no design" : options.design.c_str());
+        announce(options, server.port());
         server.run();
     };
     int port = options.port;
@@ -117,8 +126,7 @@ int main(int argc, char** argv) {
         }
         port = server.port();
         engine.setListenPort(port);
-        std::fprintf(stderr, "cardwright-sim: listening on http://%s:%d/RPC2 (%s, %s)\n", options.bind.c_str(), port,
-                     roleName(options.role), options.design.empty() ? "no design" : options.design.c_str());
+        announce(options, port);
         std::thread([&] { server.run(); }).detach();
     }
 
