@@ -161,6 +161,8 @@ TEST(ResponseDecoding, ScalarsBecomeTextsByTheDocumentedRules) {
         {"entities", "<string>&lt;&amp;&gt;&quot;&apos;&#x2713;&#13;</string>",
          "<&>\"'\xe2\x9c\x93\r"},
         {"cdata joined", "<string>a<![CDATA[<b>]]>c</string>", "a<b>c"},
+        {"comment dropped", "<string>a<!-- x -->b</string>", "ab"},
+        {"processing instruction dropped", "<string>a<?pi x?>b</string>", "ab"},
         {"raw cr kept", "<string>a\r\nb\rc</string>", "a\r\nb\rc"},
         {"int", "<int>42</int>", "42"},
         {"i4 negative", "<i4>-7</i4>", "-7"},

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <thread>
@@ -144,6 +145,25 @@ TEST_F(Misbehaving, EndlessTrickleCannotStretchTheTimeOut) {
     EXPECT_EQ(First(), 0);
     EXPECT_EQ(GetErrorCode(), CWX_ERR_TIMEOUT) << text();
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(3));
+}
+
+TEST_F(Misbehaving, ChunkedAnswerIsReassembled) {
+    const std::string body = cwtest::xmlrpc_answer("<string>in three pieces</string>");
+    RawServer chunked([body](int fd, const RawRequest&, RawServer& s) {
+        std::string out = "HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\n"
+                          "Transfer-Encoding: chunked\r\nConnection: close\r\n\r\n";
+        const std::size_t third = body.size() / 3;
+        for (std::size_t at = 0; at < body.size(); at += third) {
+            const std::string piece = body.substr(at, third);
+            char size[16];
+            std::snprintf(size, sizeof size, "%zx\r\n", piece.size());
+            out += size + piece + "\r\n";
+        }
+        s.send_all(fd, out + "0\r\n\r\n");
+        return false;
+    });
+    use(chunked);
+    EXPECT_STREQ(GetErrorMessage(nullptr), "in three pieces") << text();
 }
 
 TEST_F(Misbehaving, ConnectionClosedEarly) {
