@@ -129,6 +129,13 @@ struct HttpServer::KeyCheck {
             SessionGetReadData(session, length - body.size(), &data, &got);
             body.append(data, got);
         }
+        // XML-RPC has no use for document types; refusing them keeps entity
+        // expansion tricks (billion laughs) away from the parser.
+        if (body.find("<!DOCTYPE") != std::string::npos) {
+            logCall(*self->engine, "(request)", 0.0, "fault 3: DOCTYPE refused");
+            answerFault(session, code::BadArgument, "Bad request: XML-RPC calls may not contain a DOCTYPE");
+            return;
+        }
         std::string response;
         try {
             self->registry->processCall(body, &response);

@@ -77,13 +77,15 @@ with Sim("--fail", "GetCount=77:Injected failure", "--fail", "Next=78:Stuck") as
         ("GET", "/RPC2", None, 405),
         ("POST", "/elsewhere", "<x/>", 404),
         ("POST", "/RPC2", "this is not XML", 200),  # an XML-RPC fault, not a crash
+        ("POST", "/RPC2", '<?xml version="1.0"?><!DOCTYPE l [<!ENTITY a "aaaaaaaaaa"><!ENTITY b "&a;&a;&a;&a;">]>'
+                          "<methodCall><methodName>IsBusy</methodName></methodCall>", 200),
     ]:
         conn.request(method, path, body, {"Content-Type": "text/xml"})
         resp = conn.getresponse()
         data = resp.read()
         c.check(resp.status == status, f"{method} {path}: HTTP {resp.status}, expected {status}")
         if status == 200:
-            c.check(b"<fault>" in data, "malformed XML answers a fault")
+            c.check(b"<fault>" in data, f"{body[:30]!r} answers a fault")
     conn.close()
     raw = socket.create_connection(("127.0.0.1", sim.port), timeout=10)
     raw.sendall(b"POST /RPC2 HTTP/1.1\r\nHost: x\r\nContent-Type: text/xml\r\nContent-Length: 999999999\r\n\r\n")
