@@ -735,6 +735,27 @@ Members Engine::query(const std::string& method, const Pairs& args) {
                {"Window", showName(options_.show)}};
         return out;
     }
+    if (method == "GetStatus") {
+        // Answers without a design too: a status is what one asks when unsure.
+        auto id = current();
+        bool open = design_.has_value();
+        out = {{"Design", open ? design_->name : ""},
+               {"File", open ? design_->file.string() : ""},
+               {"Records", open ? static_cast<int>(roster_->total()) : 0},
+               {"Selected", static_cast<int>(selection_.size())},
+               {"Position", id ? static_cast<int>(position_ + 1) : 0},
+               {"Side", side_ == "front" ? "Front" : "Back"},
+               {"Template", activeTemplate_},
+               {"ServerMode", onOff(serverMode_)},
+               {"Logging", onOff(logging_)},
+               {"Busy", pending_ > 0 ? "Yes" : "No"},
+               {"LastCommandError", lastError_.load()},
+               {"EditCount", editCount_},
+               {"Focus", focusField_},
+               {"LastPrint", lastPrint_},
+               {"RosterLinkFile", linkCsv_}};
+        return out;
+    }
     requireDesign();
     if (method == "GetRecord") {
         if (args.empty()) return recordMembers(requireCurrent());
@@ -755,23 +776,6 @@ Members Engine::query(const std::string& method, const Pairs& args) {
         for (const auto* f : design_->dataFields()) out.emplace_back(f->name, kindName(f->kind));
     } else if (method == "GetTemplates") {
         for (const auto& t : templates_) out.emplace_back(t.name, t.name == activeTemplate_ ? "Active" : "Available");
-    } else if (method == "GetStatus") {
-        auto id = current();
-        out = {{"Design", design_->name},
-               {"File", design_->file.string()},
-               {"Records", static_cast<int>(roster_->total())},
-               {"Selected", static_cast<int>(selection_.size())},
-               {"Position", id ? static_cast<int>(position_ + 1) : 0},
-               {"Side", side_ == "front" ? "Front" : "Back"},
-               {"Template", activeTemplate_},
-               {"ServerMode", onOff(serverMode_)},
-               {"Logging", onOff(logging_)},
-               {"Busy", pending_ > 0 ? "Yes" : "No"},
-               {"LastCommandError", lastError_.load()},
-               {"EditCount", editCount_},
-               {"Focus", focusField_},
-               {"LastPrint", lastPrint_},
-               {"RosterLinkFile", linkCsv_}};
     } else if (method == "GetToolbarStatus") {
         auto id = current();
         bool any = !selection_.empty();

@@ -44,7 +44,8 @@ const std::vector<MethodInfo>& methodTable() {
         {"GetTemplates", F::ListGetter, false, kCardwright,
          "GetTemplates(): each template of the design: Active or Available."},
         {"GetStatus", F::ListGetter, false, kBoth,
-         "GetStatus(): Design, File, Records, Selected, Position, Side, Template, ServerMode, Logging, Busy, "
+         "GetStatus(): also without a design: Design, File, Records, Selected, Position, Side, Template, "
+         "ServerMode, Logging, Busy, "
          "LastCommandError, EditCount, Focus, LastPrint, RosterLinkFile."},
         {"GetToolbarStatus", F::ListGetter, false, kBoth,
          "GetToolbarStatus(): Enabled or Disabled for First, Previous, Next, Last, Add, Delete, Print, Video, "

@@ -207,6 +207,8 @@ with Sim() as sim:
     c.fault(lambda: s.Open({}), 3, "Open without a file")
     ok(s, sim, "Close")
     c.fault(lambda: s.GetCount(), 1, "GetCount without a design")
+    st = s.GetStatus()
+    c.check(st["Design"] == "" and st["Records"] == 0 and st["ServerMode"] == "On", f"GetStatus without a design: {st}")
     c.fault(lambda: s.Next(), 1, "Next without a design")
     # Queued behind an Open, Select is checked against the design being opened.
     c.check(s.Open({"File": sim.design}) is True and s.Select({"LastName": "Berg"}) is True, "Open then Select at once")
