@@ -7,7 +7,8 @@ void TForm1::BuildArgumentList()
 {
     // Everything is parsed before anything is freed, so a malformed line
     // leaves the previous list as it was.
-    const std::vector<arguments::Argument> entries = arguments::parse(Parameters->lines());
+    const QString text = Parameters->rawText();
+    const std::vector<arguments::Argument> entries = arguments::parse(text);
     arguments::assign(FArgs, entries);
 }
 

@@ -107,6 +107,9 @@ public:
     QWidget* clientArea() const { return centralWidget(); }
 
 private:
+    // Tests and benchmarks reach the private operations through this.
+    friend struct TForm1Access;
+
     // Shared presentation of library results.
     void ShowLastError();
     void ShowListResult(const NameValueList* list, bool clearResults);

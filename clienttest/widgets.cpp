@@ -43,6 +43,8 @@ QStringList Memo::lines() const
     return text.split(QChar::ParagraphSeparator);
 }
 
+QString Memo::rawText() const { return document()->toRawText(); }
+
 void Memo::clear()
 {
     FOneEmptyLine = false;

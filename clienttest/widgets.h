@@ -29,6 +29,9 @@ public:
     void appendLines(const QString& text);
     // The memo's lines; none when empty.
     QStringList lines() const;
+    // The text as the document holds it: lines end at U+2029 (or at U+2028,
+    // a soft break), non-breaking spaces are kept.
+    QString rawText() const;
 
     // Hide the base versions so the empty-line memory stays right.
     void clear();

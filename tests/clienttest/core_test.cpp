@@ -102,19 +102,20 @@ Pairs toPairs(const std::vector<arguments::Argument>& entries)
 {
     Pairs pairs;
     for (const auto& e : entries)
-        pairs.emplace_back(e.name.toStdString(), e.value.toStdString());
+        pairs.emplace_back(e.name.toUtf8().toStdString(), e.value.toUtf8().toStdString());
     return pairs;
 }
 
 TEST_P(Parse, Table)
 {
     const ParseCase& c = GetParam();
+    const QString text = c.lines.join(u'\n');
     if (c.expect) {
-        EXPECT_EQ(toPairs(arguments::parse(c.lines)), *c.expect);
+        EXPECT_EQ(toPairs(arguments::parse(text)), *c.expect);
         return;
     }
     try {
-        arguments::parse(c.lines);
+        arguments::parse(text);
         FAIL() << "accepted";
     } catch (const vcl::Exception& e) {
         EXPECT_EQ(e.Message, c.error);
@@ -161,6 +162,9 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"surrogatePairJustInside",
                   {QStringLiteral("v=") + QString(997, u'z') + emoji + QStringLiteral("tail")},
                   Pairs{{"v", std::string(997, 'z') + "\xF0\x9F\x98\x80"}}},
+        ParseCase{"memoParagraphAndSoftBreaksEndLines",
+                  {QStringLiteral("a=1\u2029b=2\u2028c=3")},
+                  Pairs{{"a", "1"}, {"b", "2"}, {"c", "3"}}},
         ParseCase{"lineWithoutEquals", {QStringLiteral("NoEquals")}, std::nullopt, kInvalid},
         ParseCase{"goodLinesThenBad",
                   {QStringLiteral("a=1"), QStringLiteral("b=2"), QStringLiteral("bad")},
@@ -177,16 +181,18 @@ TEST(Arguments, TenThousandLines)
     QStringList lines;
     for (int i = 0; i < 10000; ++i)
         lines.append(QStringLiteral("Name%1 = Value%1").arg(i));
-    const auto entries = arguments::parse(lines);
+    const QString text = lines.join(u'\n');
+    const auto entries = arguments::parse(text);
     ASSERT_EQ(entries.size(), 10000u);
-    EXPECT_EQ(entries[9999].name, QByteArrayLiteral("Name9999"));
-    EXPECT_EQ(entries[9999].value, QByteArrayLiteral("Value9999"));
+    EXPECT_EQ(entries[9999].name, u"Name9999");
+    EXPECT_EQ(entries[9999].value, u"Value9999");
 }
 
 TEST(Arguments, OneMegabyteLine)
 {
     const QString big(1 << 20, u'n');
-    const auto entries = arguments::parse({big + QStringLiteral("=") + big});
+    const QString line = big + QStringLiteral("=") + big;
+    const auto entries = arguments::parse(line);
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].name.size(), 1 << 20);
     EXPECT_EQ(entries[0].value.size(), 999);
@@ -197,9 +203,12 @@ TEST(Arguments, OneMegabyteLine)
 TEST(ArgumentList, AssignCopiesAndReleaseEmpties)
 {
     NameValueList list{0, nullptr, nullptr};
-    arguments::assign(list, {{"a", "1"}, {"", ""}, {"b", "x=y"}});
-    ASSERT_EQ(list.count, 3);
+    // Text crosses as UTF-8.
+    arguments::assign(list, {{u"a", u"1"}, {u"", u""}, {u"b", u"x=y"}, {u"Größe", u"\U0001F600"}});
+    ASSERT_EQ(list.count, 4);
     ASSERT_NE(list.names, nullptr);
+    EXPECT_STREQ(list.names[3], "Gr\xC3\xB6\xC3\x9F" "e");
+    EXPECT_STREQ(list.values[3], "\xF0\x9F\x98\x80");
     ASSERT_NE(list.values, nullptr);
     EXPECT_STREQ(list.names[0], "a");
     EXPECT_STREQ(list.values[2], "x=y");
@@ -209,7 +218,7 @@ TEST(ArgumentList, AssignCopiesAndReleaseEmpties)
     EXPECT_STREQ(list.values[1], "");
 
     // A rebuild replaces the whole content.
-    arguments::assign(list, {{"only", "one"}});
+    arguments::assign(list, {{u"only", u"one"}});
     ASSERT_EQ(list.count, 1);
     EXPECT_STREQ(list.names[0], "only");
 
@@ -224,7 +233,7 @@ TEST(ArgumentList, AssignCopiesAndReleaseEmpties)
 TEST(ArgumentList, NoEntriesMeansNoArrays)
 {
     NameValueList list{0, nullptr, nullptr};
-    arguments::assign(list, {{"a", "1"}});
+    arguments::assign(list, {{u"a", u"1"}});
     arguments::assign(list, {});
     EXPECT_EQ(list.count, 0);
     EXPECT_EQ(list.names, nullptr);
