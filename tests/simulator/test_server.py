@@ -102,7 +102,7 @@ with Sim("--fail", "GetCount=77:Injected failure", "--fail", "Next=78:Stuck") as
         idle.append(p)
     t0 = time.monotonic()
     c.check(sim.proxy().GetFields()["Email"] == "text", "answers beside a stalled and 30 idle connections")
-    c.check(time.monotonic() - t0 < 2, "and promptly")
+    c.check(time.monotonic() - t0 < 5, "and promptly (not after the stalled one times out)")
     stalled.close()
 
 # --busy-ms keeps a command busy; IsBusy shows it.
@@ -127,11 +127,11 @@ t0 = time.monotonic()
 busy = s.IsBusy()
 last = s.GetLastCommandError()
 c.check(busy is True and last == 0, f"busy while the big roster is made: {busy} {last}")
-c.check(time.monotonic() - t0 < 0.5, f"IsBusy answered in {time.monotonic() - t0:.2f} s")
+c.check(time.monotonic() - t0 < 2, f"IsBusy answered in {time.monotonic() - t0:.2f} s")
 # SIGTERM cuts the first open short, promptly; the next start makes it again.
 t0 = time.monotonic()
 c.check(sim.stop() == 0, "SIGTERM ends it with 0")
-c.check(time.monotonic() - t0 < 5, f"SIGTERM during the first open took {time.monotonic() - t0:.1f} s")
+c.check(time.monotonic() - t0 < 8, f"SIGTERM during the first open took {time.monotonic() - t0:.1f} s")
 with Sim(directory=big) as sim:
     s = sim.proxy()
     sim.wait_idle(s, timeout=120)
