@@ -71,9 +71,13 @@ bool Client::call(const char* method, const CallParams& params) {
     case ResponseReader::Outcome::Invalid:
         break;
     }
+    bad_response();
+    return false;
+}
+
+void Client::bad_response() {
     fail(CWX_ERR_BAD_RESPONSE,
          "Response from " + endpoint_text(host_, port_) + " is not XML-RPC: " + reader_.problem());
-    return false;
 }
 
 bool Client::unexpected(const char* method, ValueType got, const char* expected) {
@@ -98,8 +102,7 @@ unsigned char Client::command(const char* method, const NameValueList* args, boo
         return unexpected(method, type, "a boolean");
     const char* answer = reader_.scalar_text(reader_.value());
     if (!answer) {
-        fail(CWX_ERR_BAD_RESPONSE, "Response from " + endpoint_text(host_, port_) +
-                                       " is not XML-RPC: " + reader_.problem());
+        bad_response();
         return 0;
     }
     if (answer[0] != '1') {
@@ -114,8 +117,7 @@ const NameValueList* Client::query(const char* method, const NameValueList* args
     if (!call(method, CallParams{args, with_struct}))
         return nullptr;
     if (!reader_.flatten(reader_.value(), entries_)) {
-        fail(CWX_ERR_BAD_RESPONSE, "Response from " + endpoint_text(host_, port_) +
-                                       " is not XML-RPC: " + reader_.problem());
+        bad_response();
         entries_.clear();
         return nullptr;
     }
@@ -133,8 +135,7 @@ const NameValueList* Client::methods() {
         return nullptr;
     }
     if (!reader_.flatten(reader_.value(), entries_)) {
-        fail(CWX_ERR_BAD_RESPONSE, "Response from " + endpoint_text(host_, port_) +
-                                       " is not XML-RPC: " + reader_.problem());
+        bad_response();
         entries_.clear();
         return nullptr;
     }
@@ -149,8 +150,6 @@ const NameValueList* Client::prototypes(const char* method) {
     const pugi::xml_node answer = reader_.value();
     pugi::xml_node typed;
     const ValueType type = ResponseReader::type_of(answer, typed);
-    const std::string bad_response =
-        "Response from " + endpoint_text(host_, port_) + " is not XML-RPC: ";
     if (type == ValueType::String) {
         // xmlrpc-c says "undef" for a method without a known signature.
         const char* text = reader_.scalar_text(answer);
@@ -179,7 +178,7 @@ const NameValueList* Client::prototypes(const char* method) {
              part = part.next_sibling("value"), ++position) {
             const char* word = reader_.scalar_text(part);
             if (!word) {
-                fail(CWX_ERR_BAD_RESPONSE, bad_response + reader_.problem());
+                bad_response();
                 entries_.clear();
                 return nullptr;
             }
@@ -264,8 +263,7 @@ std::int32_t Client::number(const char* method) {
     }
     const char* text = reader_.scalar_text(reader_.value());
     if (!text) {
-        fail(CWX_ERR_BAD_RESPONSE, "Response from " + endpoint_text(host_, port_) +
-                                       " is not XML-RPC: " + reader_.problem());
+        bad_response();
         return -1;
     }
     // scalar_text gave the canonical decimal form.
@@ -291,8 +289,7 @@ unsigned char Client::busy() {
     }
     const char* text = reader_.scalar_text(reader_.value());
     if (!text) {
-        fail(CWX_ERR_BAD_RESPONSE, "Response from " + endpoint_text(host_, port_) +
-                                       " is not XML-RPC: " + reader_.problem());
+        bad_response();
         return 255;
     }
     return std::strcmp(text, "0") == 0 ? 0 : 1;

@@ -53,6 +53,7 @@ public:
 private:
     void begin();
     bool call(const char* method, const CallParams& params);
+    void bad_response(); // the reader's problem() as CWX_ERR_BAD_RESPONSE
     bool unexpected(const char* method, ValueType got, const char* expected);
     const NameValueList* publish();
 
