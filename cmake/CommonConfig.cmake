@@ -7,7 +7,7 @@ set(CMAKE_C_EXTENSIONS OFF)
 set(CMAKE_POSITION_INDEPENDENT_CODE ON)
 set(CMAKE_EXPORT_COMPILE_COMMANDS ON)
 
-target_compile_options(cw_settings INTERFACE -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor
+target_compile_options(cw_settings INTERFACE -Wall -Wextra -Wpedantic -Wshadow $<$<COMPILE_LANGUAGE:CXX>:-Wnon-virtual-dtor>
                                              $<$<COMPILE_LANGUAGE:CXX>:-Wold-style-cast>)
 if(CW_WERROR)
   target_compile_options(cw_settings INTERFACE -Werror)
