@@ -3,7 +3,8 @@
 namespace cwsim {
 
 std::vector<CsvRow> parseCsv(std::string_view text) {
-    if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);  // byte order mark from spreadsheets
+    if (text.substr(0, 3) == "\xEF\xBB\xBF")
+        text.remove_prefix(3); // byte order mark from spreadsheets
     std::vector<CsvRow> rows;
     CsvRow row;
     std::string cell;
@@ -15,8 +16,9 @@ std::vector<CsvRow> parseCsv(std::string_view text) {
         bool blank = row.size() == 1 && row[0].empty() && !cellStarted;
         if (!blank) {
             if (!rows.empty() && row.size() != rows.front().size())
-                throw CsvError("line " + std::to_string(rowLine) + ": " + std::to_string(row.size()) +
-                               " cells, the header has " + std::to_string(rows.front().size()));
+                throw CsvError("line " + std::to_string(rowLine) + ": " +
+                               std::to_string(row.size()) + " cells, the header has " +
+                               std::to_string(rows.front().size()));
             rows.push_back(std::move(row));
         }
         row.clear();
@@ -33,7 +35,8 @@ std::vector<CsvRow> parseCsv(std::string_view text) {
                     quoted = false;
                 }
             } else {
-                if (c == '\n') ++line;
+                if (c == '\n')
+                    ++line;
                 cell += c;
             }
             continue;
@@ -48,7 +51,8 @@ std::vector<CsvRow> parseCsv(std::string_view text) {
             cell.clear();
             cellStarted = true;
             break;
-        case '\r': break;
+        case '\r':
+            break;
         case '\n':
             endRow();
             rowLine = ++line;
@@ -58,9 +62,12 @@ std::vector<CsvRow> parseCsv(std::string_view text) {
             cellStarted = true;
         }
     }
-    if (quoted) throw CsvError("line " + std::to_string(rowLine) + ": quoted cell without its closing quote");
-    if (cellStarted || !cell.empty()) endRow();
+    if (quoted)
+        throw CsvError("line " + std::to_string(rowLine) +
+                       ": quoted cell without its closing quote");
+    if (cellStarted || !cell.empty())
+        endRow();
     return rows;
 }
 
-}  // namespace cwsim
+} // namespace cwsim

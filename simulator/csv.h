@@ -11,7 +11,7 @@
 namespace cwsim {
 
 class CsvError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
@@ -21,4 +21,4 @@ using CsvRow = std::vector<std::string>;
 // whose cell count differs from the header's.
 std::vector<CsvRow> parseCsv(std::string_view text);
 
-}  // namespace cwsim
+} // namespace cwsim

@@ -13,12 +13,13 @@ namespace {
 constexpr std::size_t kMaxDesignBytes = 1 << 20;
 
 const std::array<std::string_view, 10> kSamples = {
-    "first-name", "last-name", "company", "person",    "department",
-    "sequence",   "future-date", "email", "phone",     "none"};
+    "first-name", "last-name",   "company", "person", "department",
+    "sequence",   "future-date", "email",   "phone",  "none"};
 
 std::string trim(std::string_view s) {
     auto begin = s.find_first_not_of(" \t\r");
-    if (begin == std::string_view::npos) return {};
+    if (begin == std::string_view::npos)
+        return {};
     auto end = s.find_last_not_of(" \t\r");
     return std::string(s.substr(begin, end - begin + 1));
 }
@@ -30,7 +31,7 @@ std::string lower(std::string s) {
 }
 
 class Parser {
-public:
+  public:
     Parser(const std::filesystem::path& file) : file_(file) {}
 
     [[noreturn]] void fail(const std::string& what) const {
@@ -43,18 +44,21 @@ public:
         if (ec != std::errc() || ptr != value.data() + value.size())
             fail("'" + value + "' is not a whole number");
         if (n < lo || n > hi)
-            fail(value + " is out of range (" + std::to_string(lo) + " to " + std::to_string(hi) + ")");
+            fail(value + " is out of range (" + std::to_string(lo) + " to " + std::to_string(hi) +
+                 ")");
         return n;
     }
 
-    std::vector<int> numbers(const std::string& value, char sep, std::size_t count, int lo, int hi) const {
+    std::vector<int> numbers(const std::string& value, char sep, std::size_t count, int lo,
+                             int hi) const {
         std::vector<int> out;
         std::stringstream in(value);
         std::string part;
-        while (std::getline(in, part, sep)) out.push_back(number(trim(part), lo, hi));
+        while (std::getline(in, part, sep))
+            out.push_back(number(trim(part), lo, hi));
         if (out.size() != count)
-            fail("expected " + std::to_string(count) + " numbers separated by '" + std::string(1, sep) +
-                 "', got '" + value + "'");
+            fail("expected " + std::to_string(count) + " numbers separated by '" +
+                 std::string(1, sep) + "', got '" + value + "'");
         return out;
     }
 
@@ -62,21 +66,26 @@ public:
         bool ok = value.size() == 7 && value[0] == '#' &&
                   std::all_of(value.begin() + 1, value.end(),
                               [](unsigned char c) { return std::isxdigit(c) != 0; });
-        if (!ok) fail("'" + value + "' is not a colour of the form #rrggbb");
+        if (!ok)
+            fail("'" + value + "' is not a colour of the form #rrggbb");
         return value;
     }
 
     bool yesNo(const std::string& value) const {
         auto v = lower(value);
-        if (v == "yes" || v == "true" || v == "1") return true;
-        if (v == "no" || v == "false" || v == "0") return false;
+        if (v == "yes" || v == "true" || v == "1")
+            return true;
+        if (v == "no" || v == "false" || v == "0")
+            return false;
         fail("'" + value + "' is not yes or no");
     }
 
     std::filesystem::path path(const std::string& value) const {
-        if (value.empty()) fail("empty path");
+        if (value.empty())
+            fail("empty path");
         std::filesystem::path p(value);
-        if (p.is_relative()) p = file_.parent_path() / p;
+        if (p.is_relative())
+            p = file_.parent_path() / p;
         return p.lexically_normal();
     }
 
@@ -88,169 +97,236 @@ public:
         std::size_t pos = 0;
         while (pos <= text.size()) {
             auto nl = text.find('\n', pos);
-            if (nl == std::string_view::npos) nl = text.size();
+            if (nl == std::string_view::npos)
+                nl = text.size();
             ++line_;
             std::string ln = trim(text.substr(pos, nl - pos));
             pos = nl + 1;
-            if (ln.empty() || ln[0] == '#' || ln[0] == ';') continue;
+            if (ln.empty() || ln[0] == '#' || ln[0] == ';')
+                continue;
             if (ln.front() == '[') {
-                if (ln.back() != ']') fail("section header without closing ']'");
+                if (ln.back() != ']')
+                    fail("section header without closing ']'");
                 std::string head = trim(std::string_view(ln).substr(1, ln.size() - 2));
                 auto space = head.find(' ');
                 std::string kind = lower(head.substr(0, space));
                 std::string name = space == std::string::npos ? "" : trim(head.substr(space + 1));
                 if (kind == "design" && name.empty()) {
-                    if (sawDesign) fail("second [Design] section");
+                    if (sawDesign)
+                        fail("second [Design] section");
                     sawDesign = true;
                     section = Section::Design;
                 } else if (kind == "rosterlink" && name.empty()) {
                     section = Section::Link;
                 } else if (kind == "field" || kind == "template") {
                     if (!isValidName(name))
-                        fail("'" + name + "' is not a valid name (letters, digits and _, starting with a letter, "
-                             "at most 64)");
+                        fail(
+                            "'" + name +
+                            "' is not a valid name (letters, digits and _, starting with a letter, "
+                            "at most 64)");
                     if (kind == "field") {
-                        if (lower(name) == "id") fail("'Id' is reserved for the record number");
+                        if (lower(name) == "id")
+                            fail("'Id' is reserved for the record number");
                         for (const auto& f : d.fields)
-                            if (lower(f.name) == lower(name)) fail("field '" + name + "' is defined twice");
+                            if (lower(f.name) == lower(name))
+                                fail("field '" + name + "' is defined twice");
                         d.fields.push_back(FieldDef{});
                         d.fields.back().name = name;
                         section = Section::Field;
                     } else {
                         for (const auto& t : d.templates)
-                            if (lower(t.name) == lower(name)) fail("template '" + name + "' is defined twice");
+                            if (lower(t.name) == lower(name))
+                                fail("template '" + name + "' is defined twice");
                         d.templates.push_back(TemplateDef{});
                         d.templates.back().name = name;
                         section = Section::Template;
                     }
                 } else {
-                    fail("unknown section [" + head + "] (expected Design, Field NAME, Template NAME or RosterLink)");
+                    fail("unknown section [" + head +
+                         "] (expected Design, Field NAME, Template NAME or RosterLink)");
                 }
                 continue;
             }
             auto eq = ln.find('=');
-            if (eq == std::string::npos) fail("expected 'key = value'");
+            if (eq == std::string::npos)
+                fail("expected 'key = value'");
             std::string key = lower(trim(std::string_view(ln).substr(0, eq)));
             std::string value = trim(std::string_view(ln).substr(eq + 1));
             switch (section) {
-            case Section::None: fail("'" + key + "' outside any section");
-            case Section::Design: designKey(d, key, value); break;
-            case Section::Field: fieldKey(d.fields.back(), key, value); break;
-            case Section::Template: templateKey(d.templates.back(), key, value); break;
-            case Section::Link: linkKey(d, key, value); break;
+            case Section::None:
+                fail("'" + key + "' outside any section");
+            case Section::Design:
+                designKey(d, key, value);
+                break;
+            case Section::Field:
+                fieldKey(d.fields.back(), key, value);
+                break;
+            case Section::Template:
+                templateKey(d.templates.back(), key, value);
+                break;
+            case Section::Link:
+                linkKey(d, key, value);
+                break;
             }
         }
         line_ = 0;
-        if (!sawDesign) throw DesignError(file_.string() + ": no [Design] section");
-        if (d.dataFields().empty()) throw DesignError(file_.string() + ": the design has no data fields");
+        if (!sawDesign)
+            throw DesignError(file_.string() + ": no [Design] section");
+        if (d.dataFields().empty())
+            throw DesignError(file_.string() + ": the design has no data fields");
         for (const auto& t : d.templates)
             for (const auto& f : t.fields)
                 if (!d.field(f))
-                    throw DesignError(file_.string() + ": template '" + t.name + "' names unknown field '" + f + "'");
+                    throw DesignError(file_.string() + ": template '" + t.name +
+                                      "' names unknown field '" + f + "'");
         if (!d.linkKey.empty() && !d.field(d.linkKey))
-            throw DesignError(file_.string() + ": [RosterLink] key names unknown field '" + d.linkKey + "'");
-        if (d.roster.empty()) d.roster = (file_.parent_path() / file_.stem()).concat(".db");
-        if (d.linkCsv.empty()) d.linkCsv = (file_.parent_path() / file_.stem()).concat(".csv");
-        if (d.name.empty()) d.name = file_.stem().string();
+            throw DesignError(file_.string() + ": [RosterLink] key names unknown field '" +
+                              d.linkKey + "'");
+        if (d.roster.empty())
+            d.roster = (file_.parent_path() / file_.stem()).concat(".db");
+        if (d.linkCsv.empty())
+            d.linkCsv = (file_.parent_path() / file_.stem()).concat(".csv");
+        if (d.name.empty())
+            d.name = file_.stem().string();
         return d;
     }
 
-private:
+  private:
     void designKey(Design& d, const std::string& key, const std::string& value) {
-        if (key == "name") d.name = value;
+        if (key == "name")
+            d.name = value;
         else if (key == "size") {
             auto wh = numbers(value, 'x', 2, 50, 4000);
             d.width = wh[0];
             d.height = wh[1];
-        } else if (key == "background") d.background = colour(value);
-        else if (key == "back") d.backBackground = colour(value);
-        else if (key == "roster") d.roster = path(value);
-        else if (key == "generate") d.generate = number(value, 0, 100000);
-        else fail("unknown key '" + key + "' in [Design] (name, size, background, back, roster, generate)");
+        } else if (key == "background")
+            d.background = colour(value);
+        else if (key == "back")
+            d.backBackground = colour(value);
+        else if (key == "roster")
+            d.roster = path(value);
+        else if (key == "generate")
+            d.generate = number(value, 0, 100000);
+        else
+            fail("unknown key '" + key +
+                 "' in [Design] (name, size, background, back, roster, generate)");
     }
 
     void fieldKey(FieldDef& f, const std::string& key, const std::string& value) {
         if (key == "kind") {
-            static const std::array<std::pair<std::string_view, FieldKind>, 7> kinds = {{
-                {"text", FieldKind::Text}, {"number", FieldKind::Number}, {"date", FieldKind::Date},
-                {"photo", FieldKind::Photo}, {"signature", FieldKind::Signature},
-                {"fingerprint", FieldKind::Fingerprint}, {"label", FieldKind::Label}}};
+            static const std::array<std::pair<std::string_view, FieldKind>, 7> kinds = {
+                {{"text", FieldKind::Text},
+                 {"number", FieldKind::Number},
+                 {"date", FieldKind::Date},
+                 {"photo", FieldKind::Photo},
+                 {"signature", FieldKind::Signature},
+                 {"fingerprint", FieldKind::Fingerprint},
+                 {"label", FieldKind::Label}}};
             auto v = lower(value);
-            auto it = std::find_if(kinds.begin(), kinds.end(), [&](const auto& k) { return k.first == v; });
+            auto it = std::find_if(kinds.begin(), kinds.end(),
+                                   [&](const auto& k) { return k.first == v; });
             if (it == kinds.end())
-                fail("unknown kind '" + value + "' (text, number, date, photo, signature, fingerprint, label)");
+                fail("unknown kind '" + value +
+                     "' (text, number, date, photo, signature, fingerprint, label)");
             f.kind = it->second;
         } else if (key == "place") {
             auto p = numbers(value, ',', 4, 0, 4000);
-            if (p[2] == 0 || p[3] == 0) fail("a field needs a width and height above 0");
-            f.x = p[0]; f.y = p[1]; f.w = p[2]; f.h = p[3];
+            if (p[2] == 0 || p[3] == 0)
+                fail("a field needs a width and height above 0");
+            f.x = p[0];
+            f.y = p[1];
+            f.w = p[2];
+            f.h = p[3];
         } else if (key == "side") {
             auto v = lower(value);
-            if (v != "front" && v != "back") fail("side must be front or back");
+            if (v != "front" && v != "back")
+                fail("side must be front or back");
             f.side = v;
-        } else if (key == "font") f.fontSize = number(value, 4, 200);
-        else if (key == "bold") f.bold = yesNo(value);
-        else if (key == "color" || key == "colour") f.color = colour(value);
+        } else if (key == "font")
+            f.fontSize = number(value, 4, 200);
+        else if (key == "bold")
+            f.bold = yesNo(value);
+        else if (key == "color" || key == "colour")
+            f.color = colour(value);
         else if (key == "align") {
             auto v = lower(value);
-            if (v != "left" && v != "center" && v != "right") fail("align must be left, center or right");
+            if (v != "left" && v != "center" && v != "right")
+                fail("align must be left, center or right");
             f.align = v;
-        } else if (key == "text") f.text = value;
+        } else if (key == "text")
+            f.text = value;
         else if (key == "sample") {
             auto v = lower(value);
             if (std::find(kSamples.begin(), kSamples.end(), v) == kSamples.end())
                 fail("unknown sample '" + value + "'");
             f.sample = v;
         } else
-            fail("unknown key '" + key + "' in [Field] (kind, place, side, font, bold, color, align, text, sample)");
+            fail("unknown key '" + key +
+                 "' in [Field] (kind, place, side, font, bold, color, align, text, sample)");
     }
 
     void templateKey(TemplateDef& t, const std::string& key, const std::string& value) {
-        if (key == "title") t.title = value;
-        else if (key == "background") t.background = colour(value);
-        else if (key == "accent") t.accent = colour(value);
+        if (key == "title")
+            t.title = value;
+        else if (key == "background")
+            t.background = colour(value);
+        else if (key == "accent")
+            t.accent = colour(value);
         else if (key == "fields") {
             std::stringstream in(value);
             std::string part;
             while (std::getline(in, part, ',')) {
                 auto name = trim(part);
-                if (!name.empty()) t.fields.push_back(name);
+                if (!name.empty())
+                    t.fields.push_back(name);
             }
         } else
             fail("unknown key '" + key + "' in [Template] (title, background, accent, fields)");
     }
 
     void linkKey(Design& d, const std::string& key, const std::string& value) {
-        if (key == "csv") d.linkCsv = path(value);
-        else if (key == "key") d.linkKey = value;
-        else fail("unknown key '" + key + "' in [RosterLink] (csv, key)");
+        if (key == "csv")
+            d.linkCsv = path(value);
+        else if (key == "key")
+            d.linkKey = value;
+        else
+            fail("unknown key '" + key + "' in [RosterLink] (csv, key)");
     }
 
     std::filesystem::path file_;
     int line_ = 0;
 };
 
-}  // namespace
+} // namespace
 
 const char* kindName(FieldKind kind) {
     switch (kind) {
-    case FieldKind::Text: return "text";
-    case FieldKind::Number: return "number";
-    case FieldKind::Date: return "date";
-    case FieldKind::Photo: return "photo";
-    case FieldKind::Signature: return "signature";
-    case FieldKind::Fingerprint: return "fingerprint";
-    case FieldKind::Label: return "label";
+    case FieldKind::Text:
+        return "text";
+    case FieldKind::Number:
+        return "number";
+    case FieldKind::Date:
+        return "date";
+    case FieldKind::Photo:
+        return "photo";
+    case FieldKind::Signature:
+        return "signature";
+    case FieldKind::Fingerprint:
+        return "fingerprint";
+    case FieldKind::Label:
+        return "label";
     }
     return "text";
 }
 
 bool isPicture(FieldKind kind) {
-    return kind == FieldKind::Photo || kind == FieldKind::Signature || kind == FieldKind::Fingerprint;
+    return kind == FieldKind::Photo || kind == FieldKind::Signature ||
+           kind == FieldKind::Fingerprint;
 }
 
 bool isValidName(std::string_view name) {
-    if (name.empty() || name.size() > 64 || !std::isalpha(static_cast<unsigned char>(name[0]))) return false;
+    if (name.empty() || name.size() > 64 || !std::isalpha(static_cast<unsigned char>(name[0])))
+        return false;
     return std::all_of(name.begin(), name.end(),
                        [](unsigned char c) { return std::isalnum(c) != 0 || c == '_'; });
 }
@@ -258,19 +334,22 @@ bool isValidName(std::string_view name) {
 std::vector<const FieldDef*> Design::dataFields() const {
     std::vector<const FieldDef*> out;
     for (const auto& f : fields)
-        if (f.kind != FieldKind::Label) out.push_back(&f);
+        if (f.kind != FieldKind::Label)
+            out.push_back(&f);
     return out;
 }
 
 const FieldDef* Design::field(std::string_view fieldName) const {
     for (const auto& f : fields)
-        if (f.kind != FieldKind::Label && f.name == fieldName) return &f;
+        if (f.kind != FieldKind::Label && f.name == fieldName)
+            return &f;
     return nullptr;
 }
 
 const TemplateDef* Design::findTemplate(std::string_view templateName) const {
     for (const auto& t : templates)
-        if (t.name == templateName) return &t;
+        if (t.name == templateName)
+            return &t;
     return nullptr;
 }
 
@@ -286,10 +365,11 @@ Design loadDesign(const std::filesystem::path& file) {
     if (std::filesystem::file_size(abs, ec) > kMaxDesignBytes)
         throw DesignError("Cannot open design file " + file.string() + ": larger than 1 MiB");
     std::ifstream in(abs, std::ios::binary);
-    if (!in) throw DesignError("Cannot open design file " + file.string() + ": cannot read it");
+    if (!in)
+        throw DesignError("Cannot open design file " + file.string() + ": cannot read it");
     std::stringstream buf;
     buf << in.rdbuf();
     return parseDesign(buf.str(), abs);
 }
 
-}  // namespace cwsim
+} // namespace cwsim

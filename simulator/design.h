@@ -19,31 +19,31 @@ bool isPicture(FieldKind kind);
 struct FieldDef {
     std::string name;
     FieldKind kind = FieldKind::Text;
-    std::string side = "front";  // "front" or "back"
+    std::string side = "front"; // "front" or "back"
     int x = 0, y = 0, w = 100, h = 30;
     int fontSize = 12;
     bool bold = false;
     std::string color = "#000000";
-    std::string align = "left";  // left, center, right
-    std::string text;            // labels: the fixed text
-    std::string sample;          // generator for the sample roster, may be empty
+    std::string align = "left"; // left, center, right
+    std::string text;           // labels: the fixed text
+    std::string sample;         // generator for the sample roster, may be empty
 };
 
 struct TemplateDef {
     std::string name;
-    std::string title;                // printed across the top of the front
-    std::string background;           // "#rrggbb"; empty: the design's
-    std::string accent = "#35597a";   // colour of the title band
-    std::vector<std::string> fields;  // fields shown; empty: all
+    std::string title;               // printed across the top of the front
+    std::string background;          // "#rrggbb"; empty: the design's
+    std::string accent = "#35597a";  // colour of the title band
+    std::vector<std::string> fields; // fields shown; empty: all
 };
 
 struct Design {
-    std::filesystem::path file;  // absolute path of the .idc
+    std::filesystem::path file; // absolute path of the .idc
     std::string name;
-    int width = 540, height = 860;  // card size in pixels
+    int width = 540, height = 860; // card size in pixels
     std::string background = "#ffffff";
     std::string backBackground = "#f0f0f0";
-    std::vector<FieldDef> fields;  // in file order
+    std::vector<FieldDef> fields; // in file order
     std::vector<TemplateDef> templates;
     std::filesystem::path roster;  // absolute path of the SQLite roster
     int generate = 0;              // people to generate when the roster is created
@@ -52,12 +52,12 @@ struct Design {
 
     // The fields the roster stores (everything but labels), in file order.
     std::vector<const FieldDef*> dataFields() const;
-    const FieldDef* field(std::string_view fieldName) const;  // data fields only
+    const FieldDef* field(std::string_view fieldName) const; // data fields only
     const TemplateDef* findTemplate(std::string_view templateName) const;
 };
 
 class DesignError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
@@ -70,4 +70,4 @@ Design loadDesign(const std::filesystem::path& file);
 // so they are restricted to letters, digits and '_' (starting with a letter).
 bool isValidName(std::string_view name);
 
-}  // namespace cwsim
+} // namespace cwsim

@@ -50,17 +50,17 @@ constexpr int ShuttingDown = 16;
 constexpr int QueueFull = 17;
 constexpr int NoDevice = 18;
 constexpr int Internal = 19;
-}  // namespace code
+} // namespace code
 
 // The fixed text of an application error code; empty for an unknown code.
 std::string codeText(int errorCode);
 
 class CwError : public std::runtime_error {
-public:
+  public:
     CwError(int errorCode, const std::string& text) : std::runtime_error(text), code_(errorCode) {}
     int code() const { return code_; }
 
-private:
+  private:
     int code_;
 };
 
@@ -68,7 +68,7 @@ using Value = std::variant<std::string, int>;
 using Members = std::vector<std::pair<std::string, Value>>;
 
 class Engine {
-public:
+  public:
     explicit Engine(const Options& options);
     ~Engine();
     Engine(const Engine&) = delete;
@@ -99,15 +99,15 @@ public:
     // False while a command holds the state: the window tries again later.
     bool badgeForWindow(QImage& badge);
     std::string designName();
-    void recordCall(const std::string& line);  // recent calls + the Startlog file
+    void recordCall(const std::string& line); // recent calls + the Startlog file
     std::vector<std::string> recentCalls();
     struct WindowRequests {
         int restore = 0, focus = 0, preview = 0;
     };
     WindowRequests windowRequests();
-    std::function<void()> onExit;  // runs on the worker once Exit has finished
+    std::function<void()> onExit; // runs on the worker once Exit has finished
 
-private:
+  private:
     struct Job {
         std::string method;
         Pairs args;
@@ -121,7 +121,7 @@ private:
     const FieldDef& requireField(const std::string& name) const;
     std::int64_t requireCurrent() const;
     std::optional<std::int64_t> current() const;
-    std::int64_t recordArg(const Pairs& args) const;  // Id=N or the current record
+    std::int64_t recordArg(const Pairs& args) const; // Id=N or the current record
     void refreshSelection(std::optional<std::int64_t> keep);
     void openDesign(const std::string& path);
     void closeDesign();
@@ -148,7 +148,7 @@ private:
     std::unique_ptr<Roster> roster_;
     Pairs criteria_;
     std::vector<std::int64_t> selection_;
-    std::size_t position_ = 0;  // index into selection_
+    std::size_t position_ = 0; // index into selection_
     std::vector<TemplateDef> templates_;
     std::string activeTemplate_;
     std::string side_ = "front";
@@ -159,16 +159,16 @@ private:
     // Read without the lock, so IsBusy and GetLastCommandError answer at once
     // even while a long command (an import, a first open) holds it.
     std::atomic<int> lastError_{0};
-    std::atomic<int> pending_{0};  // commands queued or running
-    std::atomic<bool> cancel_{false};  // stop() asks long work to give up
+    std::atomic<int> pending_{0};     // commands queued or running
+    std::atomic<bool> cancel_{false}; // stop() asks long work to give up
     std::string lastErrorText_;
     std::atomic<long long> windowId_{0};
     std::atomic<int> listenPort_{0};
     std::atomic<int> restoreRequests_{0}, focusRequests_{0}, previewRequests_{0};
-    std::mutex recentMutex_;  // guards recent_ and designLabel_, never held for long
+    std::mutex recentMutex_; // guards recent_ and designLabel_, never held for long
     std::deque<std::string> recent_;
     std::string designLabel_ = "no design";
     std::mutex logMutex_;
 };
 
-}  // namespace cwsim
+} // namespace cwsim

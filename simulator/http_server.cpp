@@ -26,11 +26,14 @@ constexpr std::size_t kMaxDrain = 16u << 20;
 // step for the next request.
 void drainBody(TSession* session) {
     const char* lengthText = RequestHeaderValue(session, "content-length");
-    if (!lengthText) return;
+    if (!lengthText)
+        return;
     std::size_t remaining = std::strtoull(lengthText, nullptr, 10);
-    if (remaining > kMaxDrain) return;
+    if (remaining > kMaxDrain)
+        return;
     for (int rounds = 0; remaining > 0 && rounds < 100000; ++rounds) {
-        if (SessionReadDataAvail(session) == 0 && !SessionRefillBuffer(session)) return;
+        if (SessionReadDataAvail(session) == 0 && !SessionRefillBuffer(session))
+            return;
         const char* data = nullptr;
         std::size_t got = 0;
         SessionGetReadData(session, remaining, &data, &got);
@@ -40,7 +43,8 @@ void drainBody(TSession* session) {
 
 void answerFault(TSession* session, int faultCode, const std::string& text) {
     std::string body;
-    xmlrpc_c::xml::generateResponse(xmlrpc_c::rpcOutcome(xmlrpc_c::fault(text, static_cast<xmlrpc_c::fault::code_t>(faultCode))),
+    xmlrpc_c::xml::generateResponse(xmlrpc_c::rpcOutcome(xmlrpc_c::fault(
+                                        text, static_cast<xmlrpc_c::fault::code_t>(faultCode))),
                                     &body);
     ResponseStatus(session, 200);
     ResponseContentType(session, "text/xml; charset=utf-8");
@@ -50,7 +54,7 @@ void answerFault(TSession* session, int faultCode, const std::string& text) {
     ResponseWriteEnd(session);
 }
 
-}  // namespace
+} // namespace
 
 bool sameKey(const std::string& given, const std::string& expected) {
     unsigned diff = given.size() == expected.size() ? 0u : 1u;
@@ -71,7 +75,8 @@ struct HttpServer::KeyCheck {
     Engine* engine;
     const xmlrpc_c::registry* registry;
 
-    static void respond(TSession* session, int status, const std::string& contentType, const std::string& body) {
+    static void respond(TSession* session, int status, const std::string& contentType,
+                        const std::string& body) {
         ResponseStatus(session, static_cast<xmlrpc_uint16_t>(status));
         ResponseContentType(session, contentType.c_str());
         ResponseContentLength(session, body.size());
@@ -98,9 +103,12 @@ struct HttpServer::KeyCheck {
             const char* given = RequestHeaderValue(session, kKeyHeader);
             if (!given || !sameKey(given, self->key)) {
                 drainBody(session);
-                std::string why = given ? "Access key wrong: the X-Cardwright-Access-Key header does not match"
-                                        : "Access key missing: this server requires the X-Cardwright-Access-Key header";
-                logCall(*self->engine, "(request)", 0.0, "fault " + std::to_string(code::AccessKey) + ": " + why);
+                std::string why =
+                    given ? "Access key wrong: the X-Cardwright-Access-Key header does not match"
+                          : "Access key missing: this server requires the X-Cardwright-Access-Key "
+                            "header";
+                logCall(*self->engine, "(request)", 0.0,
+                        "fault " + std::to_string(code::AccessKey) + ": " + why);
                 answerFault(session, code::AccessKey, why);
                 return;
             }
@@ -133,14 +141,16 @@ struct HttpServer::KeyCheck {
         // expansion tricks (billion laughs) away from the parser.
         if (body.find("<!DOCTYPE") != std::string::npos) {
             logCall(*self->engine, "(request)", 0.0, "fault 3: DOCTYPE refused");
-            answerFault(session, code::BadArgument, "Bad request: XML-RPC calls may not contain a DOCTYPE");
+            answerFault(session, code::BadArgument,
+                        "Bad request: XML-RPC calls may not contain a DOCTYPE");
             return;
         }
         std::string response;
         try {
             self->registry->processCall(body, &response);
         } catch (const std::exception& e) {
-            respond(session, 500, "text/plain", std::string("Cannot process the call: ") + e.what() + "\n");
+            respond(session, 500, "text/plain",
+                    std::string("Cannot process the call: ") + e.what() + "\n");
             return;
         }
         respond(session, 200, "text/xml; charset=utf-8", response);
@@ -171,7 +181,8 @@ HttpServer::~HttpServer() {
 void HttpServer::listen() {
     const char* error = nullptr;
     AbyssInit(&error);
-    if (error) throw std::runtime_error(std::string("Cannot start the HTTP server: ") + error);
+    if (error)
+        throw std::runtime_error(std::string("Cannot start the HTTP server: ") + error);
 
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
@@ -180,7 +191,8 @@ void HttpServer::listen() {
     addrinfo* found = nullptr;
     std::string portText = std::to_string(port_);
     if (int rc = getaddrinfo(bind_.c_str(), portText.c_str(), &hints, &found); rc != 0)
-        throw std::runtime_error("Cannot listen on " + bind_ + ":" + portText + ": " + gai_strerror(rc));
+        throw std::runtime_error("Cannot listen on " + bind_ + ":" + portText + ": " +
+                                 gai_strerror(rc));
     int fd = socket(found->ai_family, found->ai_socktype | SOCK_CLOEXEC, found->ai_protocol);
     int one = 1;
     bool ok = fd >= 0 && setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) == 0 &&
@@ -188,15 +200,17 @@ void HttpServer::listen() {
     int err = errno;
     freeaddrinfo(found);
     if (!ok) {
-        if (fd >= 0) close(fd);
-        throw std::runtime_error("Cannot listen on " + bind_ + ":" + portText + ": " + std::strerror(err));
+        if (fd >= 0)
+            close(fd);
+        throw std::runtime_error("Cannot listen on " + bind_ + ":" + portText + ": " +
+                                 std::strerror(err));
     }
     sockaddr_storage addr{};
     socklen_t len = sizeof addr;
     if (getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
         char host[NI_MAXHOST], serv[NI_MAXSERV];
-        if (getnameinfo(reinterpret_cast<sockaddr*>(&addr), len, host, sizeof host, serv, sizeof serv,
-                        NI_NUMERICHOST | NI_NUMERICSERV) == 0)
+        if (getnameinfo(reinterpret_cast<sockaddr*>(&addr), len, host, sizeof host, serv,
+                        sizeof serv, NI_NUMERICHOST | NI_NUMERICSERV) == 0)
             port_ = std::atoi(serv);
     }
 
@@ -207,7 +221,8 @@ void HttpServer::listen() {
         throw std::runtime_error(std::string("Cannot serve the socket: ") + error);
     }
     ServerCreateSwitch(&impl_->server, chanSwitch, &error);
-    if (error) throw std::runtime_error(std::string("Cannot create the HTTP server: ") + error);
+    if (error)
+        throw std::runtime_error(std::string("Cannot create the HTTP server: ") + error);
     impl_->created = true;
     ServerSetName(&impl_->server, "cardwright-sim");
     ServerSetAdvertise(&impl_->server, false);
@@ -227,17 +242,21 @@ void HttpServer::listen() {
     keyHandler.handleReqStackSize = 8u << 20;
     abyss_bool added = false;
     ServerAddHandler3(&impl_->server, &keyHandler, &added);
-    if (!added) throw std::runtime_error("Cannot install the XML-RPC handler");
+    if (!added)
+        throw std::runtime_error("Cannot install the XML-RPC handler");
     ServerInit2(&impl_->server, &error);
-    if (error) throw std::runtime_error(std::string("Cannot start the HTTP server: ") + error);
+    if (error)
+        throw std::runtime_error(std::string("Cannot start the HTTP server: ") + error);
 }
 
 void HttpServer::run() {
-    if (impl_->created) ServerRun(&impl_->server);
+    if (impl_->created)
+        ServerRun(&impl_->server);
 }
 
 void HttpServer::terminate() {
-    if (impl_->created) ServerTerminate(&impl_->server);
+    if (impl_->created)
+        ServerTerminate(&impl_->server);
 }
 
-}  // namespace cwsim
+} // namespace cwsim

@@ -14,7 +14,7 @@
 namespace cwsim {
 
 class HttpServer {
-public:
+  public:
     HttpServer(const Options& options, xmlrpc_c::registryPtr registry, Engine& engine);
     ~HttpServer();
     HttpServer(const HttpServer&) = delete;
@@ -29,7 +29,7 @@ public:
 
     struct KeyCheck;
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
     int port_ = 0;
@@ -39,4 +39,4 @@ private:
 // Equal length and content, in time that does not depend on where they differ.
 bool sameKey(const std::string& given, const std::string& expected);
 
-}  // namespace cwsim
+} // namespace cwsim

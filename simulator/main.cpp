@@ -24,7 +24,10 @@ namespace {
 
 void quitSoon(QCoreApplication* app, int code, int delayMs) {
     QMetaObject::invokeMethod(
-        app, [app, code, delayMs] { QTimer::singleShot(delayMs, app, [app, code] { app->exit(code); }); },
+        app,
+        [app, code, delayMs] {
+            QTimer::singleShot(delayMs, app, [app, code] { app->exit(code); });
+        },
         Qt::QueuedConnection);
 }
 
@@ -34,11 +37,12 @@ std::string urlHost(const std::string& address) {
 }
 
 void announce(const Options& options, int port) {
-    std::fprintf(stderr, "cardwright-sim: listening on http://%s:%d/RPC2 (%s, %s)\n", urlHost(options.bind).c_str(),
-                 port, roleName(options.role), options.design.empty() ? "no design" : options.design.c_str());
+    std::fprintf(stderr, "cardwright-sim: listening on http://%s:%d/RPC2 (%s, %s)\n",
+                 urlHost(options.bind).c_str(), port, roleName(options.role),
+                 options.design.empty() ? "no design" : options.design.c_str());
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
     Options options;
@@ -63,18 +67,22 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
-    bool noDisplay = qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
+    bool noDisplay = qEnvironmentVariableIsEmpty("DISPLAY") &&
+                     qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
                      qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
     if (options.show != Show::Hidden && noDisplay) {
-        std::fprintf(stderr, "cardwright-sim: no display ($DISPLAY and $WAYLAND_DISPLAY are empty): "
-                             "running without a window, as with --show hidden\n");
+        std::fprintf(stderr,
+                     "cardwright-sim: no display ($DISPLAY and $WAYLAND_DISPLAY are empty): "
+                     "running without a window, as with --show hidden\n");
         options.show = Show::Hidden;
     }
     if (options.show == Show::Hidden && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     std::unique_ptr<QGuiApplication> app;
-    if (options.show == Show::Hidden) app = std::make_unique<QGuiApplication>(argc, argv);
-    else app = std::make_unique<QApplication>(argc, argv);
+    if (options.show == Show::Hidden)
+        app = std::make_unique<QGuiApplication>(argc, argv);
+    else
+        app = std::make_unique<QApplication>(argc, argv);
 
     Engine engine(options);
     auto registry = buildRegistry(engine, options);
@@ -111,7 +119,8 @@ int main(int argc, char** argv) {
     };
     int port = options.port;
     if (options.startDelay > 0) {
-        std::fprintf(stderr, "cardwright-sim: listening in %.1f s (--start-delay)\n", options.startDelay);
+        std::fprintf(stderr, "cardwright-sim: listening in %.1f s (--start-delay)\n",
+                     options.startDelay);
         std::thread([&, delay = options.startDelay] {
             std::this_thread::sleep_for(std::chrono::duration<double>(delay));
             listenAndServe();
@@ -134,8 +143,10 @@ int main(int argc, char** argv) {
     if (options.show != Show::Hidden) {
         window = std::make_unique<SimWindow>(engine, options, port);
         engine.setWindowId(static_cast<long long>(window->winId()));
-        if (options.show == Show::Minimized) window->showMinimized();
-        else window->show();
+        if (options.show == Show::Minimized)
+            window->showMinimized();
+        else
+            window->show();
     }
 
     int rc = app->exec();

@@ -15,125 +15,163 @@ using F = Family;
 
 const char* const kNoDesign = " Refused (fault 1) when no design is open.";
 
-}  // namespace
+} // namespace
 
 const std::vector<MethodInfo>& methodTable() {
     static const std::vector<MethodInfo> table = {
         {"GetErrorMessage", F::ErrorMessage, false, kBoth,
-         "GetErrorMessage(Code=N): the text of error code N (0: \"No error\"); for the code of the last finished "
+         "GetErrorMessage(Code=N): the text of error code N (0: \"No error\"); for the code of the "
+         "last finished "
          "command it adds that command's own explanation. Unknown code: fault 3."},
-        {"IsBusy", F::Busy, false, kBoth, "IsBusy(): true while an accepted command is queued or running."},
+        {"IsBusy", F::Busy, false, kBoth,
+         "IsBusy(): true while an accepted command is queued or running."},
         {"GetLastCommandError", F::Integer, false, kBoth,
          "GetLastCommandError(): the code of the last finished command, 0 when it succeeded "
          "(text: GetErrorMessage)."},
         {"GetFeatures", F::ListGetter, false, kBoth,
-         "GetFeatures(): what this program offers: Roster, Templates, Photo, Signature, Fingerprint, Print, "
+         "GetFeatures(): what this program offers: Roster, Templates, Photo, Signature, "
+         "Fingerprint, Print, "
          "RosterLink, AccessKey."},
         {"GetProgramInfo", F::ListGetter, false, kBoth,
          "GetProgramInfo(): Product, Version, Role, Design, Roster, Port, ProcessId, Window."},
         {"GetRecord", F::RecordGetter, true, kBoth,
-         "GetRecord(Field=Value...): the first record matching every criterion ('*' and '?' match any text), or "
-         "with no criteria the current record: Id, then each field. Faults: 1 no design, 2 unknown field, "
+         "GetRecord(Field=Value...): the first record matching every criterion ('*' and '?' match "
+         "any text), or "
+         "with no criteria the current record: Id, then each field. Faults: 1 no design, 2 unknown "
+         "field, "
          "5 no current record, 6 no match."},
         {"GetCurrent", F::ListGetter, false, kBoth,
-         "GetCurrent(): Position (1-based in the selection, 0: none), Selected, Id of the current record."},
-        {"GetCount", F::ListGetter, false, kBoth, "GetCount(): Total records in the roster, Selected records."},
+         "GetCurrent(): Position (1-based in the selection, 0: none), Selected, Id of the current "
+         "record."},
+        {"GetCount", F::ListGetter, false, kBoth,
+         "GetCount(): Total records in the roster, Selected records."},
         {"GetFields", F::ListGetter, false, kBoth,
-         "GetFields(): each data field of the design with its kind (text, number, date, photo, signature, "
+         "GetFields(): each data field of the design with its kind (text, number, date, photo, "
+         "signature, "
          "fingerprint)."},
         {"GetTemplates", F::ListGetter, false, kCardwright,
          "GetTemplates(): each template of the design: Active or Available."},
         {"GetStatus", F::ListGetter, false, kBoth,
-         "GetStatus(): also without a design: Design, File, Records, Selected, Position, Side, Template, "
+         "GetStatus(): also without a design: Design, File, Records, Selected, Position, Side, "
+         "Template, "
          "ServerMode, Logging, Busy, "
          "LastCommandError, EditCount, Focus, LastPrint, RosterLinkFile."},
         {"GetToolbarStatus", F::ListGetter, false, kBoth,
-         "GetToolbarStatus(): Enabled or Disabled for First, Previous, Next, Last, Add, Delete, Print, Video, "
+         "GetToolbarStatus(): Enabled or Disabled for First, Previous, Next, Last, Add, Delete, "
+         "Print, Video, "
          "Signature, Fingerprint, FlipBadge."},
         {"GetCWHandle", F::Integer, false, kBoth,
          "GetCWHandle(): the window id when a window is shown, else the process id."},
         {"GetEditCount", F::Integer, false, kCardwright,
-         "GetEditCount(): records changed (added, updated, revised, edited, deleted, captured) since the design "
+         "GetEditCount(): records changed (added, updated, revised, edited, deleted, captured) "
+         "since the design "
          "was opened."},
-        {"GetUserData", F::ListGetter, false, kCardwright, "GetUserData(): the design's user data, Key = Value."},
+        {"GetUserData", F::ListGetter, false, kCardwright,
+         "GetUserData(): the design's user data, Key = Value."},
         {"GetBadgeImage", F::Picture, true, kCardwright,
-         "GetBadgeImage(Side=Front|Back, Id=N): PNG of the badge of record N (default: the current record), on "
+         "GetBadgeImage(Side=Front|Back, Id=N): PNG of the badge of record N (default: the current "
+         "record), on "
          "the side FlipBadge chose unless Side is given."},
         {"GetPhotoImage", F::Picture, true, kCardwright,
-         "GetPhotoImage(Id=N, Field=NAME): PNG of the record's photo (default: the current record, the first "
+         "GetPhotoImage(Id=N, Field=NAME): PNG of the record's photo (default: the current record, "
+         "the first "
          "photo field). Fault 11 when none is stored."},
         {"GetSignatureImage", F::Picture, true, kCardwright,
-         "GetSignatureImage(Id=N, Field=NAME): PNG of the record's signature. Fault 11 when none is stored."},
+         "GetSignatureImage(Id=N, Field=NAME): PNG of the record's signature. Fault 11 when none "
+         "is stored."},
         {"GetFingerprintImage", F::Picture, true, kCardwright,
-         "GetFingerprintImage(Id=N, Field=NAME): PNG of the record's fingerprint. Fault 11 when none is stored."},
+         "GetFingerprintImage(Id=N, Field=NAME): PNG of the record's fingerprint. Fault 11 when "
+         "none is stored."},
         {"Open", F::CommandWithList, false, kBoth,
-         "Open(File=PATH): opens a card design (.idc) and its roster, creating the roster when missing. A file "
+         "Open(File=PATH): opens a card design (.idc) and its roster, creating the roster when "
+         "missing. A file "
          "that is missing or malformed is refused at once (fault 7)."},
         {"Close", F::Command, false, kBoth, "Close(): closes the design."},
-        {"First", F::Command, false, kBoth, "First(): the first record of the selection becomes current."},
+        {"First", F::Command, false, kBoth,
+         "First(): the first record of the selection becomes current."},
         {"Next", F::Command, false, kBoth,
-         "Next(): the next record of the selection becomes current (at the end: command error 15)."},
+         "Next(): the next record of the selection becomes current (at the end: command error "
+         "15)."},
         {"Previous", F::Command, false, kBoth,
          "Previous(): the previous record becomes current (at the start: command error 15)."},
-        {"Last", F::Command, false, kBoth, "Last(): the last record of the selection becomes current."},
+        {"Last", F::Command, false, kBoth,
+         "Last(): the last record of the selection becomes current."},
         {"Select", F::CommandWithList, true, kBoth,
-         "Select(Field=Value...): selects the records matching every criterion ('*' and '?' match any text; Id=N "
+         "Select(Field=Value...): selects the records matching every criterion ('*' and '?' match "
+         "any text; Id=N "
          "matches the record number); no criteria: all. The first becomes current."},
         {"Delete", F::CommandWithList, true, kBoth,
-         "Delete(): deletes the current record; Delete(Id=N) that record; Delete(Field=Value...) every record "
+         "Delete(): deletes the current record; Delete(Id=N) that record; Delete(Field=Value...) "
+         "every record "
          "matching."},
         {"Revise", F::CommandWithList, false, kBoth,
          "Revise(Id=N, Field=Value...): changes fields of record N."},
         {"Add", F::CommandWithList, false, kBoth,
-         "Add(Field=Value...): adds a record, which becomes current (if it falls outside the selection, all "
+         "Add(Field=Value...): adds a record, which becomes current (if it falls outside the "
+         "selection, all "
          "records are selected)."},
-        {"Update", F::CommandWithList, false, kBoth, "Update(Field=Value...): changes fields of the current record."},
-        {"Exit", F::Command, false, kBoth, "Exit(): answers, then closes the roster and ends the program."},
-        {"Startlog", F::Command, false, kBoth, "Startlog(): appends every later call to the call log file."},
+        {"Update", F::CommandWithList, false, kBoth,
+         "Update(Field=Value...): changes fields of the current record."},
+        {"Exit", F::Command, false, kBoth,
+         "Exit(): answers, then closes the roster and ends the program."},
+        {"Startlog", F::Command, false, kBoth,
+         "Startlog(): appends every later call to the call log file."},
         {"Stoplog", F::Command, false, kBoth, "Stoplog(): stops the call log."},
-        {"Restore", F::Command, false, kBoth, "Restore(): shows the window normally (no window: no effect)."},
+        {"Restore", F::Command, false, kBoth,
+         "Restore(): shows the window normally (no window: no effect)."},
         {"Focus", F::CommandWithList, false, kBoth,
          "Focus(Field=NAME): raises the window and puts the editing focus on the field."},
         {"Video", F::Command, false, kCardwright,
          "Video(): captures a photo from the (simulated) camera into the current record."},
         {"Print", F::Command, false, kCardwright,
-         "Print(): prints the current record's badge as PNG files in the print folder (GetStatus: LastPrint)."},
+         "Print(): prints the current record's badge as PNG files in the print folder (GetStatus: "
+         "LastPrint)."},
         {"Twain", F::Command, false, kCardwright,
          "Twain(): acquires a photo from the (simulated) scanner into the current record."},
         {"Signature", F::Command, false, kCardwright,
          "Signature(): captures a signature from the (simulated) pad into the current record."},
         {"Bitmap", F::Command, false, kCardwright,
          "Bitmap(): loads a photo from a (simulated) bitmap file into the current record."},
-        {"Preview", F::Command, false, kCardwright, "Preview(): shows the current badge in the window."},
+        {"Preview", F::Command, false, kCardwright,
+         "Preview(): shows the current badge in the window."},
         {"ServerMode", F::CommandWithList, false, kCardwright,
          "ServerMode(Mode=On|Off): server mode (no dialogs on screen)."},
         {"Goto", F::CommandWithList, false, kBoth,
          "Goto(Record=N): the N-th record of the selection becomes current; Goto(Id=N): record N."},
         {"Edit", F::CommandWithList, false, kCardwright,
-         "Edit(Field=Value...): edits the current record in the record editor and saves it (counts in "
+         "Edit(Field=Value...): edits the current record in the record editor and saves it (counts "
+         "in "
          "GetEditCount)."},
         {"CreateTemplate", F::CommandWithList, false, kCardwright,
-         "CreateTemplate(Name=NAME, Title=TEXT, Background=#rrggbb, Fields=A,B,...): adds a template."},
+         "CreateTemplate(Name=NAME, Title=TEXT, Background=#rrggbb, Fields=A,B,...): adds a "
+         "template."},
         {"ReviseTemplate", F::CommandWithList, false, kCardwright,
-         "ReviseTemplate(Name=NAME, Title=TEXT, Background=#rrggbb, Fields=A,B,...): changes a template."},
+         "ReviseTemplate(Name=NAME, Title=TEXT, Background=#rrggbb, Fields=A,B,...): changes a "
+         "template."},
         {"ManageTemplates", F::Command, false, kCardwright,
          "ManageTemplates(): shows the template manager (the window's badge preview)."},
         {"ReviseAssignments", F::CommandWithList, false, kCardwright,
-         "ReviseAssignments(Template=NAME, Field=Yes|No...): shows or hides fields on a template (default: the "
+         "ReviseAssignments(Template=NAME, Field=Yes|No...): shows or hides fields on a template "
+         "(default: the "
          "active one)."},
         {"Fingerprint", F::Command, false, kCardwright,
-         "Fingerprint(): captures a fingerprint from the (simulated) reader into the current record."},
+         "Fingerprint(): captures a fingerprint from the (simulated) reader into the current "
+         "record."},
         {"Template", F::CommandWithList, false, kCardwright,
          "Template(Name=NAME): makes the template the active one for badges."},
         {"ReviseUserData", F::CommandWithList, false, kCardwright,
-         "ReviseUserData(Key=Value...): sets the design's user data; an empty value removes the key."},
+         "ReviseUserData(Key=Value...): sets the design's user data; an empty value removes the "
+         "key."},
         {"FlipBadge", F::CommandWithList, true, kCardwright,
-         "FlipBadge(Side=Front|Back): which side GetBadgeImage shows; no argument: turns the badge over."},
+         "FlipBadge(Side=Front|Back): which side GetBadgeImage shows; no argument: turns the badge "
+         "over."},
         {"RosterLinkConfig", F::Command, false, kRosterLink,
-         "RosterLinkConfig(): links the roster to the CSV file named in the design's [RosterLink] section "
+         "RosterLinkConfig(): links the roster to the CSV file named in the design's [RosterLink] "
+         "section "
          "(default: the design's name with .csv)."},
         {"RosterLink", F::Command, false, kRosterLink,
-         "RosterLink(): imports the linked CSV file into the roster in one transaction (a header row of field "
+         "RosterLink(): imports the linked CSV file into the roster in one transaction (a header "
+         "row of field "
          "names; rows with a known key update that record)."},
     };
     return table;
@@ -141,21 +179,31 @@ const std::vector<MethodInfo>& methodTable() {
 
 std::string signatureOf(const MethodInfo& info) {
     switch (info.family) {
-    case F::Command: return "b:";
-    case F::CommandWithList: return info.argumentOptional ? "b:S,b:" : "b:S";
-    case F::ListGetter: return "S:";
-    case F::RecordGetter: return "S:S,S:";
-    case F::Integer: return "i:";
-    case F::Busy: return "b:";
-    case F::ErrorMessage: return "s:S";
-    case F::Picture: return "6:S,6:";
+    case F::Command:
+        return "b:";
+    case F::CommandWithList:
+        return info.argumentOptional ? "b:S,b:" : "b:S";
+    case F::ListGetter:
+        return "S:";
+    case F::RecordGetter:
+        return "S:S,S:";
+    case F::Integer:
+        return "i:";
+    case F::Busy:
+        return "b:";
+    case F::ErrorMessage:
+        return "s:S";
+    case F::Picture:
+        return "6:S,6:";
     }
     return "b:";
 }
 
-void logCall(Engine& engine, const std::string& method, double milliseconds, const std::string& outcome) {
+void logCall(Engine& engine, const std::string& method, double milliseconds,
+             const std::string& outcome) {
     char line[512];
-    std::snprintf(line, sizeof line, "%s %.2f ms %s", method.c_str(), milliseconds, outcome.c_str());
+    std::snprintf(line, sizeof line, "%s %.2f ms %s", method.c_str(), milliseconds,
+                  outcome.c_str());
     std::fprintf(stderr, "cardwright-sim: %s\n", line);
     engine.recordCall(line);
 }
@@ -175,23 +223,30 @@ Pairs argumentsOf(const MethodInfo& info, const xmlrpc_c::paramList& params) {
             fault(code::BadArgument, name + " needs one struct argument of Name=Value strings");
         return {};
     }
-    if (params.size() > 1) fault(code::BadArgument, name + " takes at most one argument, a struct of strings");
+    if (params.size() > 1)
+        fault(code::BadArgument, name + " takes at most one argument, a struct of strings");
     const xmlrpc_c::value& v = params[0];
     if (v.type() != xmlrpc_c::value::TYPE_STRUCT)
         fault(code::BadArgument, name + " takes one struct of Name=Value strings");
     // xmlrpc-c hands the struct over as a map: members come sorted by name,
     // and a name repeated in one call keeps its last value.
     std::map<std::string, xmlrpc_c::value> members = xmlrpc_c::value_struct(v);
-    if (!takesStruct && !members.empty()) fault(code::BadArgument, name + " takes no arguments");
+    if (!takesStruct && !members.empty())
+        fault(code::BadArgument, name + " takes no arguments");
     Pairs out;
     for (const auto& [key, member] : members) {
         switch (member.type()) {
-        case xmlrpc_c::value::TYPE_STRING: out.emplace_back(key, std::string(xmlrpc_c::value_string(member))); break;
-        case xmlrpc_c::value::TYPE_INT: out.emplace_back(key, std::to_string(static_cast<int>(xmlrpc_c::value_int(member)))); break;
+        case xmlrpc_c::value::TYPE_STRING:
+            out.emplace_back(key, std::string(xmlrpc_c::value_string(member)));
+            break;
+        case xmlrpc_c::value::TYPE_INT:
+            out.emplace_back(key, std::to_string(static_cast<int>(xmlrpc_c::value_int(member))));
+            break;
         case xmlrpc_c::value::TYPE_BOOLEAN:
             out.emplace_back(key, static_cast<bool>(xmlrpc_c::value_boolean(member)) ? "1" : "0");
             break;
-        default: fault(code::BadArgument, name + ": member '" + key + "' must be a string");
+        default:
+            fault(code::BadArgument, name + ": member '" + key + "' must be a string");
         }
     }
     return out;
@@ -204,19 +259,22 @@ xmlrpc_c::value orderedStruct(const Members& members) {
     xmlrpc_env_init(&env);
     xmlrpc_value* s = xmlrpc_struct_new(&env);
     for (const auto& [key, value] : members) {
-        if (env.fault_occurred) break;
+        if (env.fault_occurred)
+            break;
         xmlrpc_value* v = std::holds_alternative<int>(value)
                               ? xmlrpc_int_new(&env, std::get<int>(value))
                               : xmlrpc_string_new_lp(&env, std::get<std::string>(value).size(),
                                                      std::get<std::string>(value).c_str());
-        if (env.fault_occurred) break;
+        if (env.fault_occurred)
+            break;
         xmlrpc_struct_set_value_n(&env, s, key.data(), key.size(), v);
         xmlrpc_DECREF(v);
     }
     if (env.fault_occurred) {
         std::string why = env.fault_string ? env.fault_string : "unknown";
         xmlrpc_env_clean(&env);
-        if (s) xmlrpc_DECREF(s);
+        if (s)
+            xmlrpc_DECREF(s);
         fault(code::Internal, "Cannot build the answer: " + why);
     }
     xmlrpc_c::value result(s);
@@ -226,17 +284,20 @@ xmlrpc_c::value orderedStruct(const Members& members) {
 }
 
 class RemoteMethod : public xmlrpc_c::method2 {
-public:
+  public:
     RemoteMethod(const MethodInfo& info, Engine& engine, const Options& options)
         : info_(info), engine_(engine), options_(options) {
         _signature = signatureOf(info);
         _help = info.help;
     }
 
-    void execute(const xmlrpc_c::paramList& params, const xmlrpc_c::callInfo*, xmlrpc_c::value* result) override {
+    void execute(const xmlrpc_c::paramList& params, const xmlrpc_c::callInfo*,
+                 xmlrpc_c::value* result) override {
         auto start = std::chrono::steady_clock::now();
         auto elapsed = [&] {
-            return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+            return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() -
+                                                             start)
+                .count();
         };
         try {
             *result = dispatch(params);
@@ -251,28 +312,36 @@ public:
         }
     }
 
-private:
+  private:
     xmlrpc_c::value dispatch(const xmlrpc_c::paramList& params) {
         if (auto it = options_.failures.find(info_.name); it != options_.failures.end())
             fault(it->second.code, it->second.text);
         unsigned role = options_.role == Role::Cardwright ? kCardwright : kRosterLink;
         if (!(info_.roles & role))
-            fault(code::WrongRole, std::string(info_.name) + " is not available in " +
-                                       (role == kCardwright ? "Cardwright (it belongs to RosterLink)"
-                                                            : "RosterLink (it belongs to Cardwright)"));
+            fault(code::WrongRole,
+                  std::string(info_.name) + " is not available in " +
+                      (role == kCardwright ? "Cardwright (it belongs to RosterLink)"
+                                           : "RosterLink (it belongs to Cardwright)"));
         Pairs args = argumentsOf(info_, params);
         try {
             switch (info_.family) {
             case F::Command:
-            case F::CommandWithList: engine_.command(info_.name, args); return xmlrpc_c::value_boolean(true);
+            case F::CommandWithList:
+                engine_.command(info_.name, args);
+                return xmlrpc_c::value_boolean(true);
             case F::ListGetter:
-            case F::RecordGetter: return orderedStruct(engine_.query(info_.name, args));
-            case F::Integer: return xmlrpc_c::value_int(engine_.integer(info_.name));
-            case F::Busy: return xmlrpc_c::value_boolean(engine_.isBusy());
-            case F::ErrorMessage: return xmlrpc_c::value_string(engine_.errorMessage(args));
+            case F::RecordGetter:
+                return orderedStruct(engine_.query(info_.name, args));
+            case F::Integer:
+                return xmlrpc_c::value_int(engine_.integer(info_.name));
+            case F::Busy:
+                return xmlrpc_c::value_boolean(engine_.isBusy());
+            case F::ErrorMessage:
+                return xmlrpc_c::value_string(engine_.errorMessage(args));
             case F::Picture: {
                 auto png = engine_.picture(info_.name, args);
-                return xmlrpc_c::value_bytestring(std::vector<unsigned char>(png.begin(), png.end()));
+                return xmlrpc_c::value_bytestring(
+                    std::vector<unsigned char>(png.begin(), png.end()));
             }
             }
         } catch (const CwError& e) {
@@ -288,13 +357,14 @@ private:
     const Options& options_;
 };
 
-}  // namespace
+} // namespace
 
 xmlrpc_c::registryPtr buildRegistry(Engine& engine, const Options& options) {
     xmlrpc_c::registryPtr registry(new xmlrpc_c::registry);
     for (const auto& info : methodTable())
-        registry->addMethod(info.name, xmlrpc_c::methodPtr(new RemoteMethod(info, engine, options)));
+        registry->addMethod(info.name,
+                            xmlrpc_c::methodPtr(new RemoteMethod(info, engine, options)));
     return registry;
 }
 
-}  // namespace cwsim
+} // namespace cwsim

@@ -28,7 +28,7 @@ enum RoleMask : unsigned { kCardwright = 1, kRosterLink = 2, kBoth = 3 };
 struct MethodInfo {
     const char* name;
     Family family;
-    bool argumentOptional;  // struct families: may the struct be left out?
+    bool argumentOptional; // struct families: may the struct be left out?
     unsigned roles;
     const char* help;
 };
@@ -39,8 +39,9 @@ const std::vector<MethodInfo>& methodTable();
 std::string signatureOf(const MethodInfo& info);
 
 // Writes one line per call to stderr (and to the engine's recent calls).
-void logCall(Engine& engine, const std::string& method, double milliseconds, const std::string& outcome);
+void logCall(Engine& engine, const std::string& method, double milliseconds,
+             const std::string& outcome);
 
 xmlrpc_c::registryPtr buildRegistry(Engine& engine, const Options& options);
 
-}  // namespace cwsim
+} // namespace cwsim

@@ -9,21 +9,27 @@ namespace {
 int wholeNumber(const std::string& option, const std::string& value, int lo, int hi) {
     int n = 0;
     auto [ptr, ec] = std::from_chars(value.data(), value.data() + value.size(), n);
-    if (value.empty() || ec != std::errc() || ptr != value.data() + value.size() || n < lo || n > hi)
+    if (value.empty() || ec != std::errc() || ptr != value.data() + value.size() || n < lo ||
+        n > hi)
         throw OptionsError(option + " needs a whole number from " + std::to_string(lo) + " to " +
                            std::to_string(hi) + ", not '" + value + "'");
     return n;
 }
 
-}  // namespace
+} // namespace
 
-const char* roleName(Role role) { return role == Role::Cardwright ? "cardwright" : "rosterlink"; }
+const char* roleName(Role role) {
+    return role == Role::Cardwright ? "cardwright" : "rosterlink";
+}
 
 const char* showName(Show show) {
     switch (show) {
-    case Show::Normal: return "normal";
-    case Show::Minimized: return "minimized";
-    case Show::Hidden: return "hidden";
+    case Show::Normal:
+        return "normal";
+    case Show::Minimized:
+        return "minimized";
+    case Show::Hidden:
+        return "hidden";
     }
     return "normal";
 }
@@ -38,16 +44,20 @@ std::string usageText() {
            "  --bind ADDR           address to listen on (default 127.0.0.1, loopback only)\n"
            "  --access-key KEY      require the HTTP header X-Cardwright-Access-Key: KEY\n"
            "  --role ROLE           cardwright (default) or rosterlink\n"
-           "  --show MODE           normal (default), minimized or hidden (no window, no display needed)\n"
+           "  --show MODE           normal (default), minimized or hidden (no window, no display "
+           "needed)\n"
            "  --start-delay SECONDS wait this long before listening (default 0)\n"
            "  --busy-ms N           keep each queued command busy N more milliseconds (default 0)\n"
            "  --fail METHOD=CODE:TEXT\n"
            "                        METHOD answers a fault with CODE and TEXT (repeatable)\n"
-           "  --print-dir DIR       where Print writes PNG files (default: prints/ beside the roster)\n"
-           "  --call-log FILE       file that Startlog appends calls to (default cardwright-sim-calls.log)\n"
+           "  --print-dir DIR       where Print writes PNG files (default: prints/ beside the "
+           "roster)\n"
+           "  --call-log FILE       file that Startlog appends calls to (default "
+           "cardwright-sim-calls.log)\n"
            "  --help                show this text and exit\n"
            "\n"
-           "Exit status: 0 after Exit or a signal, 1 when the server cannot start, 2 for a bad option.\n";
+           "Exit status: 0 after Exit or a signal, 1 when the server cannot start, 2 for a bad "
+           "option.\n";
 }
 
 Options parseOptions(const std::vector<std::string>& args) {
@@ -62,38 +72,50 @@ Options parseOptions(const std::vector<std::string>& args) {
             inlineValue = true;
         }
         auto next = [&]() -> std::string {
-            if (inlineValue) return value;
-            if (i + 1 >= args.size()) throw OptionsError(arg + " needs a value");
+            if (inlineValue)
+                return value;
+            if (i + 1 >= args.size())
+                throw OptionsError(arg + " needs a value");
             return args[++i];
         };
         if (arg == "--help" || arg == "-h") {
             o.help = true;
         } else if (arg == "--design") {
             o.design = next();
-            if (o.design.empty()) throw OptionsError("--design needs a file name");
+            if (o.design.empty())
+                throw OptionsError("--design needs a file name");
         } else if (arg == "--port") {
             o.port = wholeNumber(arg, next(), 0, 65535);
         } else if (arg == "--bind") {
             o.bind = next();
-            if (o.bind.empty()) throw OptionsError("--bind needs an address");
+            if (o.bind.empty())
+                throw OptionsError("--bind needs an address");
         } else if (arg == "--access-key") {
             o.accessKey = next();
         } else if (arg == "--role") {
             auto v = next();
-            if (v == "cardwright") o.role = Role::Cardwright;
-            else if (v == "rosterlink") o.role = Role::RosterLink;
-            else throw OptionsError("--role must be cardwright or rosterlink, not '" + v + "'");
+            if (v == "cardwright")
+                o.role = Role::Cardwright;
+            else if (v == "rosterlink")
+                o.role = Role::RosterLink;
+            else
+                throw OptionsError("--role must be cardwright or rosterlink, not '" + v + "'");
         } else if (arg == "--show") {
             auto v = next();
-            if (v == "normal") o.show = Show::Normal;
-            else if (v == "minimized" || v == "minimised") o.show = Show::Minimized;
-            else if (v == "hidden") o.show = Show::Hidden;
-            else throw OptionsError("--show must be normal, minimized or hidden, not '" + v + "'");
+            if (v == "normal")
+                o.show = Show::Normal;
+            else if (v == "minimized" || v == "minimised")
+                o.show = Show::Minimized;
+            else if (v == "hidden")
+                o.show = Show::Hidden;
+            else
+                throw OptionsError("--show must be normal, minimized or hidden, not '" + v + "'");
         } else if (arg == "--start-delay") {
             auto v = next();
             double d = 0;
             auto [ptr, ec] = std::from_chars(v.data(), v.data() + v.size(), d);
-            if (v.empty() || ec != std::errc() || ptr != v.data() + v.size() || !std::isfinite(d) || d < 0 || d > 3600)
+            if (v.empty() || ec != std::errc() || ptr != v.data() + v.size() || !std::isfinite(d) ||
+                d < 0 || d > 3600)
                 throw OptionsError("--start-delay needs seconds from 0 to 3600, not '" + v + "'");
             o.startDelay = d;
         } else if (arg == "--busy-ms") {
@@ -107,13 +129,15 @@ Options parseOptions(const std::vector<std::string>& args) {
             Failure f;
             f.code = wholeNumber("--fail's CODE", v.substr(eq + 1, colon - eq - 1), 1, 2147483647);
             f.text = v.substr(colon + 1);
-            if (f.text.empty()) throw OptionsError("--fail needs a TEXT after the code in '" + v + "'");
+            if (f.text.empty())
+                throw OptionsError("--fail needs a TEXT after the code in '" + v + "'");
             o.failures[v.substr(0, eq)] = f;
         } else if (arg == "--print-dir") {
             o.printDir = next();
         } else if (arg == "--call-log") {
             o.callLog = next();
-            if (o.callLog.empty()) throw OptionsError("--call-log needs a file name");
+            if (o.callLog.empty())
+                throw OptionsError("--call-log needs a file name");
         } else {
             throw OptionsError("unknown option '" + args[i] + "' (see --help)");
         }
@@ -121,4 +145,4 @@ Options parseOptions(const std::vector<std::string>& args) {
     return o;
 }
 
-}  // namespace cwsim
+} // namespace cwsim

@@ -17,22 +17,22 @@ struct Failure {
 };
 
 struct Options {
-    std::string design;        // empty: start with no design open
-    int port = 8080;           // 0: any free port (printed at start-up)
+    std::string design; // empty: start with no design open
+    int port = 8080;    // 0: any free port (printed at start-up)
     std::string bind = "127.0.0.1";
-    std::string accessKey;     // empty: no key required
+    std::string accessKey; // empty: no key required
     Role role = Role::Cardwright;
     Show show = Show::Normal;
-    double startDelay = 0;     // seconds before listening
-    int busyMs = 0;            // extra time each queued command keeps it busy
-    std::map<std::string, Failure> failures;  // method -> fault it answers
-    std::string printDir;      // where Print writes; empty: "prints" beside the roster
-    std::string callLog = "cardwright-sim-calls.log";  // what Startlog writes to
+    double startDelay = 0;                   // seconds before listening
+    int busyMs = 0;                          // extra time each queued command keeps it busy
+    std::map<std::string, Failure> failures; // method -> fault it answers
+    std::string printDir; // where Print writes; empty: "prints" beside the roster
+    std::string callLog = "cardwright-sim-calls.log"; // what Startlog writes to
     bool help = false;
 };
 
 class OptionsError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
@@ -43,4 +43,4 @@ std::string usageText();
 const char* roleName(Role role);
 const char* showName(Show show);
 
-}  // namespace cwsim
+} // namespace cwsim

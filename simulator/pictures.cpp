@@ -19,15 +19,18 @@ QColor colourOf(const std::string& hex, QColor fallback) {
     return c.isValid() ? c : fallback;
 }
 
-QString qs(const std::string& s) { return QString::fromStdString(s); }
+QString qs(const std::string& s) {
+    return QString::fromStdString(s);
+}
 
-}  // namespace
+} // namespace
 
 std::string toPng(const QImage& image) {
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
-    if (!image.save(&buffer, "PNG")) return {};
+    if (!image.save(&buffer, "PNG"))
+        return {};
     return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
 }
 
@@ -42,12 +45,14 @@ QImage drawPhoto(std::uint32_t seed, int width, int height) {
     sky.setColorAt(0, QColor::fromHsv(pick(180, 240), pick(20, 60), 235));
     sky.setColorAt(1, QColor::fromHsv(pick(180, 240), pick(40, 90), 190));
     p.fillRect(img.rect(), sky);
-    static const QColor skins[] = {QColor(255, 224, 196), QColor(241, 194, 155), QColor(224, 172, 125),
-                                   QColor(198, 134, 86),  QColor(141, 85, 55),   QColor(92, 58, 38)};
+    static const QColor skins[] = {QColor(255, 224, 196), QColor(241, 194, 155),
+                                   QColor(224, 172, 125), QColor(198, 134, 86),
+                                   QColor(141, 85, 55),   QColor(92, 58, 38)};
     QColor skin = skins[pick(0, 5)];
     QColor shirt = QColor::fromHsv(pick(0, 359), pick(80, 200), pick(80, 200));
     double cx = width / 2.0 + pick(-6, 6);
-    double headW = width * (0.40 + pick(0, 8) / 100.0), headH = height * (0.38 + pick(0, 6) / 100.0);
+    double headW = width * (0.40 + pick(0, 8) / 100.0),
+           headH = height * (0.38 + pick(0, 6) / 100.0);
     double headTop = height * 0.16;
     p.setPen(Qt::NoPen);
     p.setBrush(shirt);
@@ -62,7 +67,8 @@ QImage drawPhoto(std::uint32_t seed, int width, int height) {
     if (style == 0) {
         p.drawChord(QRectF(cx - headW / 2 - 2, headTop - 6, headW + 4, headH * 0.7), 0, 180 * 16);
     } else if (style == 1) {
-        p.drawChord(QRectF(cx - headW / 2 - 6, headTop - 10, headW + 12, headH * 0.9), 10 * 16, 160 * 16);
+        p.drawChord(QRectF(cx - headW / 2 - 6, headTop - 10, headW + 12, headH * 0.9), 10 * 16,
+                    160 * 16);
         p.drawRect(QRectF(cx - headW / 2 - 6, headTop + headH * 0.3, 10, headH * 0.7));
         p.drawRect(QRectF(cx + headW / 2 - 4, headTop + headH * 0.3, 10, headH * 0.7));
     } else {
@@ -77,7 +83,8 @@ QImage drawPhoto(std::uint32_t seed, int width, int height) {
     p.drawEllipse(QPointF(cx + headW * 0.2, eyeY), headW * 0.04, headW * 0.04);
     p.setPen(QPen(skin.darker(140), 2));
     p.setBrush(Qt::NoBrush);
-    p.drawArc(QRectF(cx - headW * 0.18, headTop + headH * 0.6, headW * 0.36, headH * 0.18), 200 * 16, 140 * 16);
+    p.drawArc(QRectF(cx - headW * 0.18, headTop + headH * 0.6, headW * 0.36, headH * 0.18),
+              200 * 16, 140 * 16);
     return img;
 }
 
@@ -97,8 +104,10 @@ QImage drawSignature(std::uint32_t seed, const std::string& name, int width, int
     double step = (width - 40.0) / static_cast<double>(letters);
     for (std::size_t i = 0; i < letters; ++i) {
         double up = height * (0.25 + 0.2 * jitter(rng));
-        path.cubicTo(x + step * 0.2, base - up, x + step * 0.9, base - up * 1.1, x + step * 0.5, base);
-        path.cubicTo(x + step * 0.3, base + 6, x + step * 0.8, base + 4 * jitter(rng), x + step, base);
+        path.cubicTo(x + step * 0.2, base - up, x + step * 0.9, base - up * 1.1, x + step * 0.5,
+                     base);
+        path.cubicTo(x + step * 0.3, base + 6, x + step * 0.8, base + 4 * jitter(rng), x + step,
+                     base);
         x += step;
     }
     p.drawPath(path);
@@ -125,8 +134,10 @@ QImage drawFingerprint(std::uint32_t seed, int size) {
             double a = step * 2 * std::numbers::pi / 120;
             double r = r0 * (1 + wobble * std::sin(3 * a + phase)) * (1 + 0.25 * std::sin(a));
             QPointF pt(core.x() + r * std::cos(a), core.y() + r * 1.25 * std::sin(a));
-            if (step == 0) path.moveTo(pt);
-            else path.lineTo(pt);
+            if (step == 0)
+                path.moveTo(pt);
+            else
+                path.lineTo(pt);
         }
         p.drawPath(path);
     }
@@ -151,10 +162,12 @@ QImage renderBadge(const Design& design, const BadgeContent& content, const std:
         p.drawText(QRect(0, 0, design.width, band), Qt::AlignCenter, qs(content.title));
     }
     for (const auto& field : design.fields) {
-        if (field.side != side) continue;
+        if (field.side != side)
+            continue;
         bool isLabel = field.kind == FieldKind::Label;
         if (!isLabel && !content.shown.empty() &&
-            std::find(content.shown.begin(), content.shown.end(), field.name) == content.shown.end())
+            std::find(content.shown.begin(), content.shown.end(), field.name) ==
+                content.shown.end())
             continue;
         QRect box(field.x, field.y, field.w, field.h);
         if (isPicture(field.kind)) {
@@ -171,21 +184,24 @@ QImage renderBadge(const Design& design, const BadgeContent& content, const std:
                 continue;
             }
             QImage scaled = pic.scaled(box.size(), Qt::KeepAspectRatio, Qt::SmoothTransformation);
-            p.drawImage(box.x() + (box.width() - scaled.width()) / 2, box.y() + (box.height() - scaled.height()) / 2,
-                        scaled);
+            p.drawImage(box.x() + (box.width() - scaled.width()) / 2,
+                        box.y() + (box.height() - scaled.height()) / 2, scaled);
             continue;
         }
         std::string text = isLabel ? field.text : "";
         if (!isLabel) {
             auto it = content.text.find(field.name);
-            if (it != content.text.end()) text = it->second;
+            if (it != content.text.end())
+                text = it->second;
         }
         QFont f(QStringLiteral("DejaVu Sans"));
         f.setPixelSize(field.fontSize);
         f.setBold(field.bold);
         p.setFont(f);
         p.setPen(colourOf(field.color, Qt::black));
-        int align = field.align == "center" ? Qt::AlignHCenter : field.align == "right" ? Qt::AlignRight : Qt::AlignLeft;
+        int align = field.align == "center"  ? Qt::AlignHCenter
+                    : field.align == "right" ? Qt::AlignRight
+                                             : Qt::AlignLeft;
         p.drawText(box, align | Qt::AlignVCenter | Qt::TextWordWrap, qs(text));
     }
     p.setPen(QPen(bg.darker(130), 2));
@@ -194,4 +210,4 @@ QImage renderBadge(const Design& design, const BadgeContent& content, const std:
     return img;
 }
 
-}  // namespace cwsim
+} // namespace cwsim

@@ -22,15 +22,15 @@ QImage drawSignature(std::uint32_t seed, const std::string& name, int width = 30
 QImage drawFingerprint(std::uint32_t seed, int size = 160);
 
 struct BadgeContent {
-    std::string title;        // the template's title; empty: none
-    std::string background;   // "#rrggbb" of the side drawn
-    std::string accent;       // "#rrggbb" of the title band
-    std::vector<std::string> shown;  // fields the template shows; empty: all
-    std::map<std::string, std::string> text;  // data field -> value
-    std::map<std::string, std::string> png;   // picture field -> PNG bytes
+    std::string title;                       // the template's title; empty: none
+    std::string background;                  // "#rrggbb" of the side drawn
+    std::string accent;                      // "#rrggbb" of the title band
+    std::vector<std::string> shown;          // fields the template shows; empty: all
+    std::map<std::string, std::string> text; // data field -> value
+    std::map<std::string, std::string> png;  // picture field -> PNG bytes
 };
 
 // Draws one side ("front" or "back") of the card at the design's size.
 QImage renderBadge(const Design& design, const BadgeContent& content, const std::string& side);
 
-}  // namespace cwsim
+} // namespace cwsim

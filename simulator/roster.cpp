@@ -25,14 +25,16 @@ void bindText(sqlite3_stmt* st, int index, const std::string& text) {
     sqlite3_bind_text(st, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
 }
 
-}  // namespace
+} // namespace
 
 Roster::Roster(const Design& design) : design_(design) {
     std::error_code ec;
     created_ = !std::filesystem::exists(design.roster, ec);
-    if (created_) std::filesystem::create_directories(design.roster.parent_path(), ec);
-    int rc = sqlite3_open_v2(design.roster.c_str(), &db_,
-                             SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+    if (created_)
+        std::filesystem::create_directories(design.roster.parent_path(), ec);
+    int rc =
+        sqlite3_open_v2(design.roster.c_str(), &db_,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK) {
         std::string msg = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
         sqlite3_close(db_);
@@ -47,12 +49,15 @@ Roster::Roster(const Design& design) : design_(design) {
         exec("PRAGMA synchronous=NORMAL");
         std::string columns;
         for (const auto* f : design.dataFields())
-            columns += ", " + quoted(f->name) + (isPicture(f->kind) ? " BLOB" : " TEXT NOT NULL DEFAULT ''");
+            columns += ", " + quoted(f->name) +
+                       (isPicture(f->kind) ? " BLOB" : " TEXT NOT NULL DEFAULT ''");
         transaction([&] {
-            exec("CREATE TABLE IF NOT EXISTS records (Id INTEGER PRIMARY KEY AUTOINCREMENT" + columns + ")");
+            exec("CREATE TABLE IF NOT EXISTS records (Id INTEGER PRIMARY KEY AUTOINCREMENT" +
+                 columns + ")");
             exec("CREATE TABLE IF NOT EXISTS userdata (key TEXT PRIMARY KEY, value TEXT NOT NULL)");
-            exec("CREATE TABLE IF NOT EXISTS templates (name TEXT PRIMARY KEY, title TEXT NOT NULL, "
-                 "background TEXT NOT NULL, fields TEXT NOT NULL)");
+            exec(
+                "CREATE TABLE IF NOT EXISTS templates (name TEXT PRIMARY KEY, title TEXT NOT NULL, "
+                "background TEXT NOT NULL, fields TEXT NOT NULL)");
             exec("CREATE TABLE IF NOT EXISTS settings (key TEXT PRIMARY KEY, value TEXT NOT NULL)");
             // A design that gained fields since the roster was made.
             std::vector<std::string> have;
@@ -64,21 +69,24 @@ Roster::Roster(const Design& design) : design_(design) {
             }
             for (const auto* f : design.dataFields()) {
                 bool present = false;
-                for (const auto& h : have) present = present || sqlite3_stricmp(h.c_str(), f->name.c_str()) == 0;
+                for (const auto& h : have)
+                    present = present || sqlite3_stricmp(h.c_str(), f->name.c_str()) == 0;
                 if (!present)
                     exec("ALTER TABLE records ADD COLUMN " + quoted(f->name) +
                          (isPicture(f->kind) ? " BLOB" : " TEXT NOT NULL DEFAULT ''"));
             }
         });
     } catch (...) {
-        for (auto& [sql, st] : statements_) sqlite3_finalize(st);
+        for (auto& [sql, st] : statements_)
+            sqlite3_finalize(st);
         sqlite3_close(db_);
         throw;
     }
 }
 
 Roster::~Roster() {
-    for (auto& [sql, st] : statements_) sqlite3_finalize(st);
+    for (auto& [sql, st] : statements_)
+        sqlite3_finalize(st);
     sqlite3_close(db_);
 }
 
@@ -88,9 +96,11 @@ void Roster::fail(const std::string& what) {
 
 sqlite3_stmt* Roster::prepare(const std::string& sql) {
     auto it = statements_.find(sql);
-    if (it != statements_.end()) return it->second;
+    if (it != statements_.end())
+        return it->second;
     sqlite3_stmt* st = nullptr;
-    if (sqlite3_prepare_v3(db_, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &st, nullptr) != SQLITE_OK)
+    if (sqlite3_prepare_v3(db_, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &st, nullptr) !=
+        SQLITE_OK)
         fail("Roster query failed");
     statements_.emplace(sql, st);
     return st;
@@ -125,7 +135,8 @@ void Roster::transaction(const std::function<void()>& body) {
 
 const FieldDef& Roster::checkedField(const std::string& name) const {
     const auto* f = design_.field(name);
-    if (!f) throw RosterError("Unknown field '" + name + "'");
+    if (!f)
+        throw RosterError("Unknown field '" + name + "'");
     return *f;
 }
 
@@ -142,15 +153,18 @@ std::int64_t Roster::add(const Pairs& values) {
     transaction([&] {
         auto* st = prepare(sql);
         Reset r{st};
-        for (std::size_t i = 0; i < values.size(); ++i) bindText(st, static_cast<int>(i + 1), values[i].second);
-        if (sqlite3_step(st) != SQLITE_DONE) fail("Cannot add the record");
+        for (std::size_t i = 0; i < values.size(); ++i)
+            bindText(st, static_cast<int>(i + 1), values[i].second);
+        if (sqlite3_step(st) != SQLITE_DONE)
+            fail("Cannot add the record");
         id = sqlite3_last_insert_rowid(db_);
     });
     return id;
 }
 
 void Roster::update(std::int64_t id, const Pairs& values) {
-    if (values.empty()) return;
+    if (values.empty())
+        return;
     std::string sets;
     for (const auto& [name, value] : values) {
         checkedField(name);
@@ -160,10 +174,13 @@ void Roster::update(std::int64_t id, const Pairs& values) {
         auto* st = prepare("UPDATE records SET " + sets + " WHERE Id = ?");
         Reset r{st};
         int i = 1;
-        for (const auto& v : values) bindText(st, i++, v.second);
+        for (const auto& v : values)
+            bindText(st, i++, v.second);
         sqlite3_bind_int64(st, i, id);
-        if (sqlite3_step(st) != SQLITE_DONE) fail("Cannot update record " + std::to_string(id));
-        if (sqlite3_changes(db_) == 0) throw RosterError("Record " + std::to_string(id) + " does not exist");
+        if (sqlite3_step(st) != SQLITE_DONE)
+            fail("Cannot update record " + std::to_string(id));
+        if (sqlite3_changes(db_) == 0)
+            throw RosterError("Record " + std::to_string(id) + " does not exist");
     });
 }
 
@@ -174,8 +191,10 @@ void Roster::setPicture(std::int64_t id, const std::string& field, const std::st
         Reset r{st};
         sqlite3_bind_blob(st, 1, png.data(), static_cast<int>(png.size()), SQLITE_TRANSIENT);
         sqlite3_bind_int64(st, 2, id);
-        if (sqlite3_step(st) != SQLITE_DONE) fail("Cannot store the picture");
-        if (sqlite3_changes(db_) == 0) throw RosterError("Record " + std::to_string(id) + " does not exist");
+        if (sqlite3_step(st) != SQLITE_DONE)
+            fail("Cannot store the picture");
+        if (sqlite3_changes(db_) == 0)
+            throw RosterError("Record " + std::to_string(id) + " does not exist");
     });
 }
 
@@ -188,16 +207,20 @@ std::optional<Record> Roster::get(std::int64_t id) {
     Reset r{st};
     sqlite3_bind_int64(st, 1, id);
     int rc = sqlite3_step(st);
-    if (rc == SQLITE_DONE) return std::nullopt;
-    if (rc != SQLITE_ROW) fail("Cannot read record " + std::to_string(id));
+    if (rc == SQLITE_DONE)
+        return std::nullopt;
+    if (rc != SQLITE_ROW)
+        fail("Cannot read record " + std::to_string(id));
     Record rec;
     rec.id = sqlite3_column_int64(st, 0);
     for (std::size_t i = 0; i < fields.size(); ++i) {
         int col = static_cast<int>(i + 1);
         if (isPicture(fields[i]->kind)) {
-            bool has = sqlite3_column_type(st, col) != SQLITE_NULL && sqlite3_column_int64(st, col) > 0;
+            bool has =
+                sqlite3_column_type(st, col) != SQLITE_NULL && sqlite3_column_int64(st, col) > 0;
             rec.hasPicture.push_back(has);
-            rec.values.push_back(has ? "PNG, " + std::to_string(sqlite3_column_int64(st, col)) + " bytes" : "");
+            rec.values.push_back(
+                has ? "PNG, " + std::to_string(sqlite3_column_int64(st, col)) + " bytes" : "");
         } else {
             const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(st, col));
             rec.hasPicture.push_back(false);
@@ -212,10 +235,12 @@ std::optional<std::string> Roster::picture(std::int64_t id, const std::string& f
     auto* st = prepare("SELECT " + quoted(field) + " FROM records WHERE Id = ?");
     Reset r{st};
     sqlite3_bind_int64(st, 1, id);
-    if (sqlite3_step(st) != SQLITE_ROW || sqlite3_column_type(st, 0) == SQLITE_NULL) return std::nullopt;
+    if (sqlite3_step(st) != SQLITE_ROW || sqlite3_column_type(st, 0) == SQLITE_NULL)
+        return std::nullopt;
     const auto* data = static_cast<const char*>(sqlite3_column_blob(st, 0));
     int size = sqlite3_column_bytes(st, 0);
-    if (!data || size <= 0) return std::nullopt;
+    if (!data || size <= 0)
+        return std::nullopt;
     return std::string(data, static_cast<std::size_t>(size));
 }
 
@@ -228,11 +253,14 @@ std::vector<std::int64_t> Roster::select(const Pairs& criteria) {
     }
     auto* st = prepare("SELECT Id FROM records" + where + " ORDER BY Id");
     Reset r{st};
-    for (std::size_t i = 0; i < criteria.size(); ++i) bindText(st, static_cast<int>(i + 1), criteria[i].second);
+    for (std::size_t i = 0; i < criteria.size(); ++i)
+        bindText(st, static_cast<int>(i + 1), criteria[i].second);
     std::vector<std::int64_t> ids;
     int rc;
-    while ((rc = sqlite3_step(st)) == SQLITE_ROW) ids.push_back(sqlite3_column_int64(st, 0));
-    if (rc != SQLITE_DONE) fail("Cannot select records");
+    while ((rc = sqlite3_step(st)) == SQLITE_ROW)
+        ids.push_back(sqlite3_column_int64(st, 0));
+    if (rc != SQLITE_DONE)
+        fail("Cannot select records");
     return ids;
 }
 
@@ -243,7 +271,8 @@ int Roster::remove(const std::vector<std::int64_t>& ids) {
         for (auto id : ids) {
             Reset r{st};
             sqlite3_bind_int64(st, 1, id);
-            if (sqlite3_step(st) != SQLITE_DONE) fail("Cannot delete record " + std::to_string(id));
+            if (sqlite3_step(st) != SQLITE_DONE)
+                fail("Cannot delete record " + std::to_string(id));
             removed += sqlite3_changes(db_);
         }
     });
@@ -253,15 +282,18 @@ int Roster::remove(const std::vector<std::int64_t>& ids) {
 std::int64_t Roster::total() {
     auto* st = prepare("SELECT count(*) FROM records");
     Reset r{st};
-    if (sqlite3_step(st) != SQLITE_ROW) fail("Cannot count records");
+    if (sqlite3_step(st) != SQLITE_ROW)
+        fail("Cannot count records");
     return sqlite3_column_int64(st, 0);
 }
 
 std::optional<std::int64_t> Roster::findExact(const std::string& field, const std::string& value) {
-    auto* st = prepare("SELECT Id FROM records WHERE " + quoted(checkedField(field).name) + " = ? ORDER BY Id LIMIT 1");
+    auto* st = prepare("SELECT Id FROM records WHERE " + quoted(checkedField(field).name) +
+                       " = ? ORDER BY Id LIMIT 1");
     Reset r{st};
     bindText(st, 1, value);
-    if (sqlite3_step(st) != SQLITE_ROW) return std::nullopt;
+    if (sqlite3_step(st) != SQLITE_ROW)
+        return std::nullopt;
     return sqlite3_column_int64(st, 0);
 }
 
@@ -284,8 +316,10 @@ void Roster::setUserData(const Pairs& values) {
             auto* st = value.empty() ? del : put;
             Reset r{st};
             bindText(st, 1, key);
-            if (!value.empty()) bindText(st, 2, value);
-            if (sqlite3_step(st) != SQLITE_DONE) fail("Cannot store user data");
+            if (!value.empty())
+                bindText(st, 2, value);
+            if (sqlite3_step(st) != SQLITE_DONE)
+                fail("Cannot store user data");
         }
     });
 }
@@ -294,22 +328,27 @@ std::vector<Roster::TemplateRow> Roster::templates() {
     auto* st = prepare("SELECT name, title, background, fields FROM templates");
     Reset r{st};
     std::vector<TemplateRow> out;
-    auto col = [&](int i) { return std::string(reinterpret_cast<const char*>(sqlite3_column_text(st, i))); };
-    while (sqlite3_step(st) == SQLITE_ROW) out.push_back({col(0), col(1), col(2), col(3)});
+    auto col = [&](int i) {
+        return std::string(reinterpret_cast<const char*>(sqlite3_column_text(st, i)));
+    };
+    while (sqlite3_step(st) == SQLITE_ROW)
+        out.push_back({col(0), col(1), col(2), col(3)});
     return out;
 }
 
 void Roster::saveTemplate(const TemplateRow& row) {
     transaction([&] {
-        auto* st = prepare("INSERT INTO templates (name, title, background, fields) VALUES (?, ?, ?, ?) "
-                           "ON CONFLICT(name) DO UPDATE SET title = excluded.title, "
-                           "background = excluded.background, fields = excluded.fields");
+        auto* st =
+            prepare("INSERT INTO templates (name, title, background, fields) VALUES (?, ?, ?, ?) "
+                    "ON CONFLICT(name) DO UPDATE SET title = excluded.title, "
+                    "background = excluded.background, fields = excluded.fields");
         Reset r{st};
         bindText(st, 1, row.name);
         bindText(st, 2, row.title);
         bindText(st, 3, row.background);
         bindText(st, 4, row.fields);
-        if (sqlite3_step(st) != SQLITE_DONE) fail("Cannot store template " + row.name);
+        if (sqlite3_step(st) != SQLITE_DONE)
+            fail("Cannot store template " + row.name);
     });
 }
 
@@ -317,7 +356,8 @@ std::string Roster::setting(const std::string& key) {
     auto* st = prepare("SELECT value FROM settings WHERE key = ?");
     Reset r{st};
     bindText(st, 1, key);
-    if (sqlite3_step(st) != SQLITE_ROW) return {};
+    if (sqlite3_step(st) != SQLITE_ROW)
+        return {};
     return reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
 }
 
@@ -328,7 +368,8 @@ void Roster::setSetting(const std::string& key, const std::string& value) {
         Reset r{st};
         bindText(st, 1, key);
         bindText(st, 2, value);
-        if (sqlite3_step(st) != SQLITE_DONE) fail("Cannot store setting " + key);
+        if (sqlite3_step(st) != SQLITE_DONE)
+            fail("Cannot store setting " + key);
     });
 }
 
@@ -336,8 +377,9 @@ std::string Roster::integrityCheck() {
     auto* st = prepare("PRAGMA integrity_check");
     Reset r{st};
     std::string out;
-    while (sqlite3_step(st) == SQLITE_ROW) out += reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
+    while (sqlite3_step(st) == SQLITE_ROW)
+        out += reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
     return out;
 }
 
-}  // namespace cwsim
+} // namespace cwsim

@@ -23,17 +23,17 @@ using Pairs = std::vector<std::pair<std::string, std::string>>;
 
 struct Record {
     std::int64_t id = 0;
-    std::vector<std::string> values;  // parallel to Design::dataFields(); pictures: "" when absent
-    std::vector<bool> hasPicture;     // parallel too; true where a picture is stored
+    std::vector<std::string> values; // parallel to Design::dataFields(); pictures: "" when absent
+    std::vector<bool> hasPicture;    // parallel too; true where a picture is stored
 };
 
 class RosterError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
 class Roster {
-public:
+  public:
     // Opens the design's roster, creating the file and its tables when
     // missing and adding columns for fields the design gained since.
     explicit Roster(const Design& design);
@@ -41,7 +41,7 @@ public:
     Roster(const Roster&) = delete;
     Roster& operator=(const Roster&) = delete;
 
-    bool created() const { return created_; }  // the file did not exist before
+    bool created() const { return created_; } // the file did not exist before
 
     // Runs `body` in one transaction: committed when it returns, rolled back
     // when it throws. Nested calls join the outer transaction.
@@ -62,7 +62,7 @@ public:
     std::optional<std::int64_t> findExact(const std::string& field, const std::string& value);
 
     Pairs userData();
-    void setUserData(const Pairs& values);  // an empty value removes the entry
+    void setUserData(const Pairs& values); // an empty value removes the entry
 
     // Template settings as saved (name -> title, background, fields csv).
     struct TemplateRow {
@@ -75,7 +75,7 @@ public:
 
     std::string integrityCheck();
 
-private:
+  private:
     sqlite3_stmt* prepare(const std::string& sql);
     void exec(const std::string& sql);
     [[noreturn]] void fail(const std::string& what);
@@ -88,4 +88,4 @@ private:
     std::map<std::string, sqlite3_stmt*> statements_;
 };
 
-}  // namespace cwsim
+} // namespace cwsim

@@ -14,4 +14,4 @@ namespace cwsim {
 void generatePeople(const Design& design, Roster& roster, int count,
                     const std::function<bool()>& cancelled = {});
 
-}  // namespace cwsim
+} // namespace cwsim

@@ -10,8 +10,8 @@
 namespace cwsim {
 
 SimWindow::SimWindow(Engine& engine, const Options& options, int port)
-    : engine_(engine), options_(options), port_(port), status_(new QLabel(this)), preview_(new QLabel(this)),
-      calls_(new QListWidget(this)), timer_(new QTimer(this)) {
+    : engine_(engine), options_(options), port_(port), status_(new QLabel(this)),
+      preview_(new QLabel(this)), calls_(new QListWidget(this)), timer_(new QTimer(this)) {
     setObjectName(QStringLiteral("SimWindow"));
     status_->setObjectName(QStringLiteral("status"));
     preview_->setObjectName(QStringLiteral("badgePreview"));
@@ -43,9 +43,11 @@ void SimWindow::refresh() {
         raise();
         activateWindow();
     }
-    if (gen == seen_) return;
+    if (gen == seen_)
+        return;
     QImage badge;
-    if (!engine_.badgeForWindow(badge)) return;  // busy: next tick
+    if (!engine_.badgeForWindow(badge))
+        return; // busy: next tick
     seen_ = gen;
     const char* product = options_.role == Role::Cardwright ? "Cardwright" : "RosterLink";
     auto design = QString::fromStdString(engine_.designName());
@@ -63,7 +65,8 @@ void SimWindow::refresh() {
     }
     calls_->clear();
     auto calls = engine_.recentCalls();
-    for (auto it = calls.rbegin(); it != calls.rend(); ++it) calls_->addItem(QString::fromStdString(*it));
+    for (auto it = calls.rbegin(); it != calls.rend(); ++it)
+        calls_->addItem(QString::fromStdString(*it));
 }
 
-}  // namespace cwsim
+} // namespace cwsim

@@ -14,10 +14,10 @@ class QTimer;
 namespace cwsim {
 
 class SimWindow : public QWidget {
-public:
+  public:
     SimWindow(Engine& engine, const Options& options, int port);
 
-private:
+  private:
     void refresh();
 
     Engine& engine_;
@@ -31,4 +31,4 @@ private:
     Engine::WindowRequests handled_;
 };
 
-}  // namespace cwsim
+} // namespace cwsim

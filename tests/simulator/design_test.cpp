@@ -9,16 +9,17 @@ namespace {
 const char* kMinimal = "[Design]\nname = Test\n[Field A]\nkind = text\n";
 
 TEST(DesignParser, ReadsEverySection) {
-    auto d = parseDesign("# a comment\n"
-                         "[Design]\nname = Badges\nsize = 300x200\nbackground = #112233\nback = #445566\n"
-                         "roster = data/people.db\ngenerate = 12\n"
-                         "[Field Photo]\nkind = photo\nplace = 1,2,30,40\n"
-                         "[Field Name]\nkind = text\nplace = 5,6,70,8\nfont = 18\nbold = yes\ncolor = #ff0000\n"
-                         "align = center\nside = back\nsample = first-name\n"
-                         "[Field Motto]\nkind = label\ntext = Hello, world\n"
-                         "[Template Main]\ntitle = MAIN\nbackground = #ffffff\nfields = Photo , Name\n"
-                         "[RosterLink]\ncsv = in/people.csv\nkey = Name\n",
-                         "/work/designs/badges.idc");
+    auto d = parseDesign(
+        "# a comment\n"
+        "[Design]\nname = Badges\nsize = 300x200\nbackground = #112233\nback = #445566\n"
+        "roster = data/people.db\ngenerate = 12\n"
+        "[Field Photo]\nkind = photo\nplace = 1,2,30,40\n"
+        "[Field Name]\nkind = text\nplace = 5,6,70,8\nfont = 18\nbold = yes\ncolor = #ff0000\n"
+        "align = center\nside = back\nsample = first-name\n"
+        "[Field Motto]\nkind = label\ntext = Hello, world\n"
+        "[Template Main]\ntitle = MAIN\nbackground = #ffffff\nfields = Photo , Name\n"
+        "[RosterLink]\ncsv = in/people.csv\nkey = Name\n",
+        "/work/designs/badges.idc");
     EXPECT_EQ(d.name, "Badges");
     EXPECT_EQ(d.width, 300);
     EXPECT_EQ(d.height, 200);
@@ -26,7 +27,7 @@ TEST(DesignParser, ReadsEverySection) {
     EXPECT_EQ(d.linkCsv, "/work/designs/in/people.csv");
     EXPECT_EQ(d.generate, 12);
     ASSERT_EQ(d.fields.size(), 3u);
-    ASSERT_EQ(d.dataFields().size(), 2u);  // the label holds no data
+    ASSERT_EQ(d.dataFields().size(), 2u); // the label holds no data
     const auto* name = d.field("Name");
     ASSERT_NE(name, nullptr);
     EXPECT_EQ(name->fontSize, 18);
@@ -49,7 +50,7 @@ TEST(DesignParser, Defaults) {
 struct BadDesign {
     const char* what;
     std::string text;
-    const char* message;  // expected in the error, with the line number
+    const char* message; // expected in the error, with the line number
 };
 
 TEST(DesignParser, RefusesWithFileAndLine) {
@@ -65,17 +66,24 @@ TEST(DesignParser, RefusesWithFileAndLine) {
         {"size too small", "[Design]\nsize = 10x20\n", "d.idc:2: 10 is out of range"},
         {"bad colour", "[Design]\nbackground = red\n", "d.idc:2: 'red' is not a colour"},
         {"unknown design key", "[Design]\ncolour = #000000\n", "d.idc:2: unknown key 'colour'"},
-        {"bad field name", "[Design]\n[Field First Name]\n", "d.idc:2: 'First Name' is not a valid name"},
+        {"bad field name", "[Design]\n[Field First Name]\n",
+         "d.idc:2: 'First Name' is not a valid name"},
         {"sql in name", "[Design]\n[Field a\"b]\n", "is not a valid name"},
         {"reserved Id", "[Design]\n[Field id]\n", "d.idc:2: 'Id' is reserved"},
-        {"duplicate field", "[Design]\n[Field A]\n[Field a]\n", "d.idc:3: field 'a' is defined twice"},
-        {"unknown kind", std::string(kMinimal) + "kind = barcode\n", "d.idc:5: unknown kind 'barcode'"},
-        {"zero width", std::string(kMinimal) + "place = 1,2,0,4\n", "d.idc:5: a field needs a width"},
-        {"bad side", std::string(kMinimal) + "side = inside\n", "d.idc:5: side must be front or back"},
+        {"duplicate field", "[Design]\n[Field A]\n[Field a]\n",
+         "d.idc:3: field 'a' is defined twice"},
+        {"unknown kind", std::string(kMinimal) + "kind = barcode\n",
+         "d.idc:5: unknown kind 'barcode'"},
+        {"zero width", std::string(kMinimal) + "place = 1,2,0,4\n",
+         "d.idc:5: a field needs a width"},
+        {"bad side", std::string(kMinimal) + "side = inside\n",
+         "d.idc:5: side must be front or back"},
         {"bad bool", std::string(kMinimal) + "bold = very\n", "d.idc:5: 'very' is not yes or no"},
         {"bad sample", std::string(kMinimal) + "sample = lottery\n", "d.idc:5: unknown sample"},
-        {"template field", std::string(kMinimal) + "[Template T]\nfields = A, B\n", "names unknown field 'B'"},
-        {"link key", std::string(kMinimal) + "[RosterLink]\nkey = Z\n", "[RosterLink] key names unknown field 'Z'"},
+        {"template field", std::string(kMinimal) + "[Template T]\nfields = A, B\n",
+         "names unknown field 'B'"},
+        {"link key", std::string(kMinimal) + "[RosterLink]\nkey = Z\n",
+         "[RosterLink] key names unknown field 'Z'"},
         {"second design", "[Design]\n[Design]\n", "d.idc:2: second [Design] section"},
     };
     for (const auto& c : cases) {
@@ -90,9 +98,16 @@ TEST(DesignParser, RefusesWithFileAndLine) {
 }
 
 TEST(DesignParser, NamesThatBecomeColumns) {
-    for (auto [name, valid] : std::initializer_list<std::pair<const char*, bool>>{
-             {"FirstName", true}, {"a_1", true}, {"", false}, {"1a", false}, {"_a", false}, {"a-b", false},
-             {"a b", false}, {"a;DROP", false}, {"\"", false}}) {
+    for (auto [name, valid] :
+         std::initializer_list<std::pair<const char*, bool>>{{"FirstName", true},
+                                                             {"a_1", true},
+                                                             {"", false},
+                                                             {"1a", false},
+                                                             {"_a", false},
+                                                             {"a-b", false},
+                                                             {"a b", false},
+                                                             {"a;DROP", false},
+                                                             {"\"", false}}) {
         EXPECT_EQ(isValidName(name), valid) << name;
     }
     EXPECT_FALSE(isValidName(std::string(65, 'a')));
@@ -103,8 +118,9 @@ TEST(DesignParser, MissingFileIsAClearError) {
         loadDesign("/nonexistent/dir/x.idc");
         FAIL();
     } catch (const DesignError& e) {
-        EXPECT_NE(std::string(e.what()).find("Cannot open design file /nonexistent/dir/x.idc"), std::string::npos);
+        EXPECT_NE(std::string(e.what()).find("Cannot open design file /nonexistent/dir/x.idc"),
+                  std::string::npos);
     }
 }
 
-}  // namespace
+} // namespace

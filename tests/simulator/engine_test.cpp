@@ -15,9 +15,10 @@ namespace fs = std::filesystem;
 namespace {
 
 class EngineTest : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("cwsim-engine-" + std::to_string(std::random_device{}()));
+        dir_ =
+            fs::temp_directory_path() / ("cwsim-engine-" + std::to_string(std::random_device{}()));
         fs::create_directories(dir_);
         std::ofstream(dir_ / "d.idc") << "[Design]\nname = D\nsize = 200x120\ngenerate = 5\n"
                                          "[Field Name]\nsample = first-name\nplace = 10,10,180,30\n"
@@ -44,7 +45,9 @@ protected:
 
     static std::string value(const Members& m, const std::string& name) {
         for (const auto& [k, v] : m)
-            if (k == name) return std::holds_alternative<int>(v) ? std::to_string(std::get<int>(v)) : std::get<std::string>(v);
+            if (k == name)
+                return std::holds_alternative<int>(v) ? std::to_string(std::get<int>(v))
+                                                      : std::get<std::string>(v);
         return "<absent>";
     }
 
@@ -58,14 +61,15 @@ TEST_F(EngineTest, CommandsRunInOrderAfterTheirAnswer) {
     // Queued behind the start-up Open, these are checked against the design it opens.
     e.command("Add", {{"Name", "Zoe"}});
     e.command("Update", {{"Number", "77"}});
-    e.command("Next", {});  // the Add's record is the last: nothing after it
+    e.command("Next", {}); // the Add's record is the last: nothing after it
     EXPECT_EQ(finish(e), code::EndOfSelection);
     auto rec = e.query("GetRecord", {});
     EXPECT_EQ(value(rec, "Name"), "Zoe");
     EXPECT_EQ(value(rec, "Number"), "77");
     EXPECT_EQ(value(e.query("GetCount", {}), "Total"), "6");
     EXPECT_EQ(e.integer("GetEditCount"), 2);
-    EXPECT_NE(e.errorMessage({{"Code", "15"}}).find("Already at the last record"), std::string::npos);
+    EXPECT_NE(e.errorMessage({{"Code", "15"}}).find("Already at the last record"),
+              std::string::npos);
 }
 
 TEST_F(EngineTest, PlainlyInvalidCommandsAreRefusedAtOnce) {
@@ -75,7 +79,10 @@ TEST_F(EngineTest, PlainlyInvalidCommandsAreRefusedAtOnce) {
     EXPECT_EQ(errorCode([&] { e.command("Next", {}); }), code::NoDesign);
     EXPECT_EQ(errorCode([&] { e.query("GetCount", {}); }), code::NoDesign);
     EXPECT_EQ(errorCode([&] { e.command("Open", {}); }), code::BadArgument);
-    EXPECT_EQ(errorCode([&] { e.command("Open", {{"File", (dir_ / "none.idc").string()}}); }), code::DesignFile);
+    EXPECT_EQ(errorCode([&] {
+                  e.command("Open", {{"File", (dir_ / "none.idc").string()}});
+              }),
+              code::DesignFile);
     e.command("Open", {{"File", (dir_ / "d.idc").string()}});
     EXPECT_EQ(finish(e), 0);
     struct Case {
@@ -101,7 +108,7 @@ TEST_F(EngineTest, PlainlyInvalidCommandsAreRefusedAtOnce) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(errorCode([&] { e.command(c.method, c.args); }), c.code) << c.method;
-    EXPECT_FALSE(e.isBusy());  // nothing refused was queued
+    EXPECT_FALSE(e.isBusy()); // nothing refused was queued
     EXPECT_EQ(errorCode([&] { e.errorMessage({{"Code", "12345"}}); }), code::BadArgument);
 }
 
@@ -111,7 +118,8 @@ TEST_F(EngineTest, PicturesAndPrint) {
     ASSERT_EQ(finish(e), 0);
     auto badge = e.picture("GetBadgeImage", {});
     QImage img;
-    ASSERT_TRUE(img.loadFromData(reinterpret_cast<const uchar*>(badge.data()), static_cast<int>(badge.size()), "PNG"));
+    ASSERT_TRUE(img.loadFromData(reinterpret_cast<const uchar*>(badge.data()),
+                                 static_cast<int>(badge.size()), "PNG"));
     EXPECT_EQ(img.size(), QSize(200, 120));
     EXPECT_FALSE(e.picture("GetPhotoImage", {}).empty());
     e.command("Print", {});
@@ -142,4 +150,4 @@ TEST_F(EngineTest, StopCutsABusyCommandShort) {
     EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(5));
 }
 
-}  // namespace
+} // namespace

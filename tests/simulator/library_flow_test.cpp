@@ -22,7 +22,7 @@ namespace fs = std::filesystem;
 namespace {
 
 class Args {
-public:
+  public:
     Args(std::initializer_list<std::pair<std::string, std::string>> entries) {
         for (const auto& [n, v] : entries) {
             names_.push_back(n);
@@ -38,16 +38,18 @@ public:
     }
     const NameValueList* operator&() const { return &list_; }
 
-private:
+  private:
     std::vector<std::string> names_, values_;
     std::vector<char*> namePtrs_, valuePtrs_;
     NameValueList list_{};
 };
 
 std::string valueOf(const NameValueList* list, const std::string& name) {
-    if (!list) return "<null list: " + std::to_string(GetErrorCode()) + " " + GetErrorText() + ">";
+    if (!list)
+        return "<null list: " + std::to_string(GetErrorCode()) + " " + GetErrorText() + ">";
     for (int32_t i = 0; i < list->count; ++i)
-        if (name == list->names[i]) return list->values[i];
+        if (name == list->names[i])
+            return list->values[i];
     return "<absent>";
 }
 
@@ -63,22 +65,25 @@ int freePort() {
     return ntohs(addr.sin_port);
 }
 
-template <typename Pred>
-bool waitFor(Pred pred, int timeoutMs) {
+template <typename Pred> bool waitFor(Pred pred, int timeoutMs) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (std::chrono::steady_clock::now() < deadline) {
-        if (pred()) return true;
+        if (pred())
+            return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     return false;
 }
 
-bool idle() { return waitFor([] { return IsBusy() == 0; }, 20000); }
+bool idle() {
+    return waitFor([] { return IsBusy() == 0; }, 20000);
+}
 
 TEST(LibraryFlow, AgainstTheSimulator) {
     const char* samples = std::getenv("CW_SAMPLES");
     ASSERT_NE(samples, nullptr) << "CW_SAMPLES must name the samples folder";
-    ASSERT_NE(std::getenv("CWXML_CARDWRIGHT"), nullptr) << "CWXML_CARDWRIGHT must name cardwright-sim";
+    ASSERT_NE(std::getenv("CWXML_CARDWRIGHT"), nullptr)
+        << "CWXML_CARDWRIGHT must name cardwright-sim";
     auto dir = fs::temp_directory_path() / ("cwsim-lib-" + std::to_string(std::random_device{}()));
     fs::create_directories(dir);
     fs::copy_file(fs::path(samples) / "visitors.idc", dir / "visitors.idc");
@@ -88,9 +93,11 @@ TEST(LibraryFlow, AgainstTheSimulator) {
     SetXMLPort(freePort());
     ASSERT_EQ(LaunchCW(design.c_str(), CWX_SHOW_HIDDEN), 1) << GetErrorText();
     const NameValueList* methods = nullptr;
-    ASSERT_TRUE(waitFor([&] { return (methods = GetMethods()) != nullptr; }, 15000)) << GetErrorText();
+    ASSERT_TRUE(waitFor([&] { return (methods = GetMethods()) != nullptr; }, 15000))
+        << GetErrorText();
     bool hasGetRecord = false;
-    for (int32_t i = 0; i < methods->count; ++i) hasGetRecord = hasGetRecord || std::string(methods->values[i]) == "GetRecord";
+    for (int32_t i = 0; i < methods->count; ++i)
+        hasGetRecord = hasGetRecord || std::string(methods->values[i]) == "GetRecord";
     EXPECT_TRUE(hasGetRecord);
     ASSERT_TRUE(idle());
     EXPECT_EQ(valueOf(GetCount(), "Total"), "300");
@@ -106,7 +113,10 @@ TEST(LibraryFlow, AgainstTheSimulator) {
     EXPECT_EQ(GetLastCommandError(), 0);
 
     // Add, update, delete.
-    ASSERT_EQ(Add(&Args{{"FirstName", "Lib"}, {"LastName", "Flow"}, {"Company", "Tab\tand <tags> & \"quotes\""}}), 1)
+    ASSERT_EQ(Add(&Args{{"FirstName", "Lib"},
+                        {"LastName", "Flow"},
+                        {"Company", "Tab\tand <tags> & \"quotes\""}}),
+              1)
         << GetErrorText();
     ASSERT_TRUE(idle());
     EXPECT_EQ(valueOf(GetRecord(&Args{}), "Company"), "Tab\tand <tags> & \"quotes\"");
@@ -151,10 +161,11 @@ TEST(LibraryFlow, AgainstTheSimulator) {
 
     // Exit answers, then the program goes away.
     EXPECT_EQ(Exit(), 1);
-    EXPECT_TRUE(waitFor([] { return GetMethods() == nullptr && GetErrorCode() == CWX_ERR_CONNECT; }, 10000))
+    EXPECT_TRUE(
+        waitFor([] { return GetMethods() == nullptr && GetErrorCode() == CWX_ERR_CONNECT; }, 10000))
         << GetErrorCode() << " " << GetErrorText();
     CloseXML();
     fs::remove_all(dir);
 }
 
-}  // namespace
+} // namespace

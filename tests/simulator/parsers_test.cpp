@@ -25,10 +25,14 @@ TEST(Csv, Cells) {
         {"line break in quotes", "a,b\n\"1\n2\",3\n", {{"a", "b"}, {"1\n2", "3"}}},
         {"empty cells", "a,b,c\n,,\n", {{"a", "b", "c"}, {"", "", ""}}},
         {"blank lines skipped", "a\n\n1\n\n", {{"a"}, {"1"}}},
-        {"byte order mark", "\xEF\xBB\xBF" "a\n1\n", {{"a"}, {"1"}}},
+        {"byte order mark",
+         "\xEF\xBB\xBF"
+         "a\n1\n",
+         {{"a"}, {"1"}}},
         {"empty", "", {}},
     };
-    for (const auto& c : cases) EXPECT_EQ(parseCsv(c.text), c.rows) << c.what;
+    for (const auto& c : cases)
+        EXPECT_EQ(parseCsv(c.text), c.rows) << c.what;
 }
 
 TEST(Csv, Errors) {
@@ -46,9 +50,10 @@ TEST(Csv, Errors) {
 }
 
 TEST(Options, Accepted) {
-    auto o = parseOptions({"--design", "a.idc", "--port=9090", "--bind", "0.0.0.0", "--access-key", "k",
-                           "--role", "rosterlink", "--show", "minimised", "--start-delay", "0.5", "--busy-ms", "20",
-                           "--fail", "Open=7:No: really", "--fail", "Next=8:x"});
+    auto o =
+        parseOptions({"--design", "a.idc", "--port=9090", "--bind", "0.0.0.0", "--access-key", "k",
+                      "--role", "rosterlink", "--show", "minimised", "--start-delay", "0.5",
+                      "--busy-ms", "20", "--fail", "Open=7:No: really", "--fail", "Next=8:x"});
     EXPECT_EQ(o.design, "a.idc");
     EXPECT_EQ(o.port, 9090);
     EXPECT_EQ(o.bind, "0.0.0.0");
@@ -59,7 +64,7 @@ TEST(Options, Accepted) {
     EXPECT_EQ(o.busyMs, 20);
     ASSERT_EQ(o.failures.size(), 2u);
     EXPECT_EQ(o.failures["Open"].code, 7);
-    EXPECT_EQ(o.failures["Open"].text, "No: really");  // the text may hold colons
+    EXPECT_EQ(o.failures["Open"].text, "No: really"); // the text may hold colons
     auto d = parseOptions({});
     EXPECT_EQ(d.port, 8080);
     EXPECT_EQ(d.bind, "127.0.0.1");
@@ -67,12 +72,26 @@ TEST(Options, Accepted) {
 }
 
 TEST(Options, Refused) {
-    const std::vector<std::vector<std::string>> cases = {
-        {"--port"}, {"--port", "-1"}, {"--port", "65536"}, {"--port", "80x"}, {"--role", "x"}, {"--show", ""},
-        {"--start-delay", "soon"}, {"--start-delay", "nan"}, {"--start-delay", "4000"}, {"--busy-ms", "1.5"},
-        {"--fail", "=1:x"}, {"--fail", "A=0:x"}, {"--fail", "A=1:"}, {"--fail", "A1:x"}, {"--design", ""},
-        {"-x"}, {"design.idc"}, {"--bind", ""}};
-    for (const auto& args : cases) EXPECT_THROW(parseOptions(args), OptionsError) << args[0];
+    const std::vector<std::vector<std::string>> cases = {{"--port"},
+                                                         {"--port", "-1"},
+                                                         {"--port", "65536"},
+                                                         {"--port", "80x"},
+                                                         {"--role", "x"},
+                                                         {"--show", ""},
+                                                         {"--start-delay", "soon"},
+                                                         {"--start-delay", "nan"},
+                                                         {"--start-delay", "4000"},
+                                                         {"--busy-ms", "1.5"},
+                                                         {"--fail", "=1:x"},
+                                                         {"--fail", "A=0:x"},
+                                                         {"--fail", "A=1:"},
+                                                         {"--fail", "A1:x"},
+                                                         {"--design", ""},
+                                                         {"-x"},
+                                                         {"design.idc"},
+                                                         {"--bind", ""}};
+    for (const auto& args : cases)
+        EXPECT_THROW(parseOptions(args), OptionsError) << args[0];
 }
 
 TEST(AccessKey, ComparedWhole) {
@@ -102,7 +121,7 @@ TEST(MethodTable, MatchesTheClientsCatalogue) {
     EXPECT_EQ(table[0].name, std::string("GetErrorMessage"));
     EXPECT_EQ(table[53].name, std::string("RosterLink"));
     EXPECT_EQ(signatureOf(table[19]), "b:S");   // Open
-    EXPECT_EQ(signatureOf(table[5]), "S:S,S:");  // GetRecord
+    EXPECT_EQ(signatureOf(table[5]), "S:S,S:"); // GetRecord
 }
 
-}  // namespace
+} // namespace

@@ -12,13 +12,15 @@ namespace fs = std::filesystem;
 namespace {
 
 class RosterTest : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("cwsim-roster-" + std::to_string(std::random_device{}()));
+        dir_ =
+            fs::temp_directory_path() / ("cwsim-roster-" + std::to_string(std::random_device{}()));
         fs::create_directories(dir_);
-        design_ = parseDesign("[Design]\n[Field First]\n[Field Last]\n[Field Order]\nkind = number\n"
-                              "[Field Photo]\nkind = photo\n",
-                              dir_ / "t.idc");
+        design_ =
+            parseDesign("[Design]\n[Field First]\n[Field Last]\n[Field Order]\nkind = number\n"
+                        "[Field Photo]\nkind = photo\n",
+                        dir_ / "t.idc");
     }
     void TearDown() override { fs::remove_all(dir_); }
 
@@ -49,7 +51,7 @@ TEST_F(RosterTest, AddReadSelectUpdateRemove) {
     EXPECT_EQ(r.remove({a, 999}), 1);
     EXPECT_FALSE(r.get(a));
     EXPECT_EQ(r.findExact("First", "Bob"), b);
-    EXPECT_EQ(r.findExact("First", "B*"), std::nullopt);  // no patterns here
+    EXPECT_EQ(r.findExact("First", "B*"), std::nullopt); // no patterns here
 }
 
 TEST_F(RosterTest, Pictures) {
@@ -57,7 +59,7 @@ TEST_F(RosterTest, Pictures) {
     auto id = r.add({{"First", "Ann"}});
     EXPECT_FALSE(r.picture(id, "Photo"));
     EXPECT_FALSE(r.get(id)->hasPicture[3]);
-    std::string png("\x89PNG\0\1\2", 7);  // binary, with a NUL
+    std::string png("\x89PNG\0\1\2", 7); // binary, with a NUL
     r.setPicture(id, "Photo", png);
     EXPECT_EQ(r.picture(id, "Photo"), png);
     EXPECT_TRUE(r.get(id)->hasPicture[3]);
@@ -86,9 +88,10 @@ TEST_F(RosterTest, ReopensAndGainsNewFields) {
         r.saveTemplate({"T", "Title", "#ffffff", "First"});
         r.setSetting("template", "T");
     }
-    auto grown = parseDesign("[Design]\n[Field First]\n[Field Last]\n[Field Order]\n[Field Photo]\nkind = photo\n"
-                             "[Field Company]\n",
-                             dir_ / "t.idc");
+    auto grown = parseDesign(
+        "[Design]\n[Field First]\n[Field Last]\n[Field Order]\n[Field Photo]\nkind = photo\n"
+        "[Field Company]\n",
+        dir_ / "t.idc");
     Roster r(grown);
     EXPECT_FALSE(r.created());
     EXPECT_EQ(r.integrityCheck(), "ok");
@@ -112,9 +115,10 @@ TEST_F(RosterTest, UnwritablePlaceIsAClearError) {
         Roster r(design_);
         FAIL();
     } catch (const RosterError& e) {
-        EXPECT_NE(std::string(e.what()).find("Cannot open roster /proc/cannot/be/here.db"), std::string::npos)
+        EXPECT_NE(std::string(e.what()).find("Cannot open roster /proc/cannot/be/here.db"),
+                  std::string::npos)
             << e.what();
     }
 }
 
-}  // namespace
+} // namespace

@@ -20,9 +20,11 @@ namespace fs = std::filesystem;
 namespace {
 
 TEST(SimWindow, ShowsRoleDesignPortBadgeAndCalls) {
-    auto dir = fs::temp_directory_path() / ("cwsim-window-" + std::to_string(std::random_device{}()));
+    auto dir =
+        fs::temp_directory_path() / ("cwsim-window-" + std::to_string(std::random_device{}()));
     fs::create_directories(dir);
-    std::ofstream(dir / "w.idc") << "[Design]\nsize = 200x300\ngenerate = 3\n[Field Name]\nsample = first-name\n";
+    std::ofstream(dir / "w.idc")
+        << "[Design]\nsize = 200x300\ngenerate = 3\n[Field Name]\nsample = first-name\n";
     Options options;
     options.design = (dir / "w.idc").string();
     options.role = Role::RosterLink;
@@ -55,10 +57,11 @@ TEST(SimWindow, ShowsRoleDesignPortBadgeAndCalls) {
     fs::remove_all(dir);
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
