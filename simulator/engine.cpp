@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <charconv>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -168,6 +169,7 @@ void Engine::stop() {
 void Engine::workerLoop() {
     for (;;) {
         Job job;
+        std::string report; // a failure, or what an Open found: for the log
         {
             std::unique_lock lock(mutex_);
             queueCv_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
@@ -199,11 +201,21 @@ void Engine::workerLoop() {
                 lastError_ = code::Internal;
                 lastErrorText_ = e.what();
             }
+            if (lastError_ != 0)
+                report = job.method + " finished with error " + std::to_string(lastError_) + ": " +
+                         lastErrorText_;
+            else if (job.method == "Open" && design_)
+                report = "Open finished: " + design_->file.string() + ", " +
+                         std::to_string(roster_->total()) + " records";
             running_ = false;
             --pending_;
             changed();
         }
         idleCv_.notify_all();
+        if (!report.empty()) {
+            std::fprintf(stderr, "cardwright-sim: %s\n", report.c_str());
+            recordCall(report);
+        }
         bool exitNow = false;
         {
             std::lock_guard lock(mutex_);
