@@ -1,6 +1,7 @@
 // The workbench's plain logic: catalogue entries and dispatch, the argument
 // parser and list, result lines and the help split. No window.
 #include "argument_list.h"
+#include "entry.h"
 #include "method.h"
 #include "result_text.h"
 #include "vcl.h"
@@ -8,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -326,5 +328,33 @@ INSTANTIATE_TEST_SUITE_P(
                  {QStringLiteral("the record's fields"), QStringLiteral("second \"line"), QStringLiteral("third")}},
         HelpCase{"utf8", "Gr\xC3\xB6\xC3\x9F" "e", {QStringLiteral("Größe")}}),
     ByLabel());
+
+} // namespace
+
+namespace {
+
+// ---- Entry ----------------------------------------------------------------------
+
+TEST(Entry, EscapingExceptionsAreShownAndTheExitCodeIsZero)
+{
+    struct Row {
+        const char* label;
+        std::function<void()> steps;
+        std::vector<QString> shown;
+    };
+    const std::vector<Row> rows = {
+        {"normal", [] {}, {}},
+        {"frameworkException", [] { throw vcl::Exception(QStringLiteral("Cannot create the window")); },
+         {QStringLiteral("Cannot create the window")}},
+        {"derivedException", [] { throw vcl::EConvertError(QStringLiteral("'x' is not a valid integer value")); },
+         {QStringLiteral("'x' is not a valid integer value")}},
+        {"anythingElse", [] { throw 42; }, {QString()}},
+    };
+    for (const Row& row : rows) {
+        std::vector<QString> shown;
+        EXPECT_EQ(entry::run(row.steps, [&](const QString& m) { shown.push_back(m); }), 0) << row.label;
+        EXPECT_EQ(shown, row.shown) << row.label;
+    }
+}
 
 } // namespace
