@@ -204,18 +204,19 @@ void ImageView::setBitmap(CWBitmap bitmap)
     const int32_t width = cw_bitmap_width(bitmap);
     const int32_t height = cw_bitmap_height(bitmap);
     const int32_t stride = cw_bitmap_stride(bitmap);
-    if (pixels == nullptr || width <= 0 || height <= 0) {
-        cw_bitmap_delete(bitmap);
-        FPicture = QImage();
-        resize(0, 0);
-        update();
-        return;
-    }
     // The QImage shares the pixels; the last copy of it to go deletes the
     // handle, so the replaced bitmap is freed right here.
-    FPicture = QImage(reinterpret_cast<uchar*>(pixels), width, height, stride, QImage::Format_ARGB32,
-                      &deleteBitmap, reinterpret_cast<void*>(bitmap));
-    resize(width, height);
+    QImage picture;
+    if (pixels != nullptr)
+        picture = QImage(reinterpret_cast<uchar*>(pixels), width, height, stride, QImage::Format_ARGB32,
+                         &deleteBitmap, reinterpret_cast<void*>(bitmap));
+    if (picture.isNull()) {
+        // Not a bitmap Qt can show (no pixels, a bad size or stride): Qt
+        // did not take the handle, so it is deleted here.
+        cw_bitmap_delete(bitmap);
+    }
+    FPicture = picture;
+    resize(FPicture.size());
     update();
 }
 
