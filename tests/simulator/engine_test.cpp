@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <thread>
 
 using namespace cwsim;
 namespace fs = std::filesystem;
@@ -137,6 +138,10 @@ TEST_F(EngineTest, ExitAnnouncesOnceAndStopsAccepting) {
     e.start();
     e.command("Exit", {});
     EXPECT_TRUE(e.waitIdle(10000));
+    // Announced by the worker just after it went idle.
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (exits.load() == 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     EXPECT_EQ(exits.load(), 1);
     EXPECT_EQ(errorCode([&] { e.command("First", {}); }), code::ShuttingDown);
 }
