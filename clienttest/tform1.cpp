@@ -143,6 +143,7 @@ void TForm1::CreateControls()
     MethodsComboBox->setObjectName(QStringLiteral("MethodsComboBox"));
     MethodsComboBox->setEditable(false); // pick an item; no typing
     MethodsComboBox->setGeometry(8, 64, 313, 21);
+    MethodsComboBox->setItemDelegate(new FixedHeightItemDelegate(13, MethodsComboBox));
     ToolKitButton = makeButton(client, QStringLiteral("ToolKitButton"), QStringLiteral("Go"),
                                QRect(327, 62, 35, 25));
 

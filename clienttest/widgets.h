@@ -9,6 +9,7 @@
 #include <QImage>
 #include <QPlainTextEdit>
 #include <QStringList>
+#include <QStyledItemDelegate>
 #include <QToolButton>
 #include <QWidget>
 
@@ -39,6 +40,19 @@ public:
 
 private:
     bool FOneEmptyLine = false;
+};
+
+// Draws list items at a fixed height (the drop-down list's item height).
+class FixedHeightItemDelegate : public QStyledItemDelegate {
+public:
+    FixedHeightItemDelegate(int height, QObject* parent) : QStyledItemDelegate(parent), FHeight(height) {}
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        return {QStyledItemDelegate::sizeHint(option, index).width(), FHeight};
+    }
+
+private:
+    int FHeight;
 };
 
 // A flat button that takes no focus and shows one glyph of a strip of

@@ -3,6 +3,7 @@
 #include "form_fixture.h"
 #include "glyphs.h"
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QLabel>
 #include <QMenu>
@@ -189,6 +190,11 @@ TEST_F(Layout, InitialState)
     EXPECT_EQ(combo->count(), 0);
     EXPECT_EQ(combo->currentIndex(), -1);
     EXPECT_EQ(combo->currentText(), QString());
+    combo->addItem(QStringLiteral("GetCount"));
+    EXPECT_EQ(combo->view()->sizeHintForRow(0), 13) << "item height";
+    EXPECT_EQ(combo->currentIndex(), 0);
+    EXPECT_TRUE(calls().empty()) << "choosing runs nothing";
+    combo->clear();
 
     RadioGroup* group = paramType();
     ASSERT_EQ(group->itemCount(), 3);
