@@ -189,6 +189,9 @@ void Engine::workerLoop() {
             }
             try {
                 run(job);
+                if (job.method == "Open")
+                    report = "Open finished: " + design_->file.string() + ", " +
+                             std::to_string(roster_->total()) + " records";
                 lastError_ = 0;
                 lastErrorText_.clear();
             } catch (const CwError& e) {
@@ -204,18 +207,17 @@ void Engine::workerLoop() {
             if (lastError_ != 0)
                 report = job.method + " finished with error " + std::to_string(lastError_) + ": " +
                          lastErrorText_;
-            else if (job.method == "Open" && design_)
-                report = "Open finished: " + design_->file.string() + ", " +
-                         std::to_string(roster_->total()) + " records";
+            // Logged before the command counts as finished, so that whoever
+            // sees IsBusy turn false finds the line already there.
+            if (!report.empty()) {
+                std::fprintf(stderr, "cardwright-sim: %s\n", report.c_str());
+                recordCall(report);
+            }
             running_ = false;
             --pending_;
             changed();
         }
         idleCv_.notify_all();
-        if (!report.empty()) {
-            std::fprintf(stderr, "cardwright-sim: %s\n", report.c_str());
-            recordCall(report);
-        }
         bool exitNow = false;
         {
             std::lock_guard lock(mutex_);

@@ -41,7 +41,7 @@ TEST(SimWindow, ShowsRoleDesignPortBadgeAndCalls) {
     // The window polls; wait for its first refresh.
     QTRY_VERIFY_WITH_TIMEOUT(!preview->pixmap().isNull(), 5000);
     EXPECT_EQ(window.windowTitle(), QStringLiteral("RosterLink (simulator) - w.idc - port 18080"));
-    ASSERT_EQ(calls->count(), 2);  // newest first
+    ASSERT_EQ(calls->count(), 2); // newest first
     EXPECT_EQ(calls->item(0)->text(), QStringLiteral("GetCount 0.10 ms ok"));
     EXPECT_TRUE(calls->item(1)->text().startsWith(QStringLiteral("Open finished: ")));
 
