@@ -59,8 +59,8 @@ missing = [i for i in finished if f"D{i}" not in names]
 c.check(not missing, f"finished Adds lost: {missing[:10]}")
 
 # Round 2: a burst of queued Adds, killed while the queue drains (each
-# command kept busy 5 ms more, so the kill lands half-way).
-sim = Sim("--busy-ms", "5", directory=directory)
+# command kept busy 10 ms more, so the kill lands half-way).
+sim = Sim("--busy-ms", "10", directory=directory)
 s = sim.proxy()
 sim.wait_idle(s)
 c.check(s.GetCount()["Total"] == 300 + len(names), "restart opens the same roster")
