@@ -1,4 +1,4 @@
-// widgets.cpp - Memo, RadioGroup and ImageView.
+// widgets.cpp - Memo, SpeedButton, RadioGroup and ImageView.
 #include "widgets.h"
 
 #include <QButtonGroup>

@@ -1,6 +1,7 @@
 // widgets.h - the few controls the window needs that Qt does not have in the
-// framework's form: a memo with line semantics, a radio group with an item
-// index, and an auto-sizing image that holds a bitmap handle.
+// framework's form: a memo with line semantics, a flat glyph button, a radio
+// group with an item index, and an auto-sizing image that holds a bitmap
+// handle.
 #pragma once
 
 #include "cw_bitmap.h"
