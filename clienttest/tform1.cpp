@@ -2,6 +2,8 @@
 // lays them out, their event bindings, construction and teardown.
 #include "tform1.h"
 
+#include "vcl.h"
+
 #include "argument_list.h"
 #include "glyphs.h"
 
@@ -210,9 +212,13 @@ void TForm1::CreateControls()
     for (size_t i = 1; i < std::size(order); ++i)
         setTabOrder(order[i - 1], order[i]);
 
-    connect(ToolKitButton, &QPushButton::clicked, this, [this] { MethodsComboBoxSelect(ToolKitButton); });
-    connect(HelpButton, &SpeedButton::clicked, this, [this] { HelpButtonClick(HelpButton); });
-    connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(Button1); });
+    // Every handler runs inside vcl::RunHandler: an exception must not unwind
+    // through Qt's signal code, so it is shown in the error box right here.
+    connect(ToolKitButton, &QPushButton::clicked, this,
+            [this] { vcl::RunHandler([this] { MethodsComboBoxSelect(ToolKitButton); }); });
+    connect(HelpButton, &SpeedButton::clicked, this,
+            [this] { vcl::RunHandler([this] { HelpButtonClick(HelpButton); }); });
+    connect(Button1, &QPushButton::clicked, this, [this] { vcl::RunHandler([this] { Button1Click(Button1); }); });
 }
 
 void TForm1::CreateMenus()
@@ -247,7 +253,8 @@ void TForm1::CreateMenus()
     OpenDialog1.Filter = QStringLiteral("IDC File|*.idc");
 
     const auto bind = [this](QAction* item, void (TForm1::*handler)(QObject*)) {
-        connect(item, &QAction::triggered, this, [this, item, handler] { (this->*handler)(item); });
+        connect(item, &QAction::triggered, this,
+                [this, item, handler] { vcl::RunHandler([this, item, handler] { (this->*handler)(item); }); });
     };
     bind(Open1, &TForm1::Open1Click);
     bind(LaunchCWMinimized1, &TForm1::LaunchCWMinimized1Click);
@@ -263,7 +270,7 @@ void TForm1::CreateMenus()
     // handler flips the mark itself: undo Qt's flip first.
     connect(EnableXMLAccess1, &QAction::triggered, this, [this] {
         EnableXMLAccess1->setChecked(!EnableXMLAccess1->isChecked());
-        EnableXMLAccess1Click(EnableXMLAccess1);
+        vcl::RunHandler([this] { EnableXMLAccess1Click(EnableXMLAccess1); });
     });
 }
 
