@@ -37,15 +37,13 @@ void Client::begin() {
 
 bool Client::call(const char* method, const CallParams& params) {
     begin();
-    if (host_.empty()) {
-        fail(CWX_ERR_SETTINGS, "No host name set");
+    if (!port_ok())
         return false;
-    }
-    if (port_ < 1 || port_ > 65535) {
-        fail(CWX_ERR_SETTINGS, "Port " + std::to_string(port_) + " is outside 1..65535");
-        return false;
-    }
     std::string why;
+    if (!check_host(host_, why) || !check_access_key(access_key_, why)) {
+        fail(CWX_ERR_SETTINGS, std::move(why));
+        return false;
+    }
     if (!build_call(request_, method, params, why)) {
         fail(CWX_ERR_BAD_ARGUMENT, std::move(why));
         return false;
@@ -72,6 +70,13 @@ bool Client::call(const char* method, const CallParams& params) {
         break;
     }
     bad_response();
+    return false;
+}
+
+bool Client::port_ok() {
+    if (port_ >= 1 && port_ <= 65535)
+        return true;
+    fail(CWX_ERR_SETTINGS, "Port " + std::to_string(port_) + " is outside 1..65535");
     return false;
 }
 
@@ -202,30 +207,24 @@ const NameValueList* Client::prototypes(const char* method) {
     return publish();
 }
 
-const char* Client::method_help(const char* method) {
-    constexpr const char* kMethod = "system.methodHelp";
-    if (!call(kMethod, CallParams{nullptr, false, method ? method : ""}))
+const char* Client::string_answer(const char* method, const CallParams& params) {
+    if (!call(method, params))
         return nullptr;
     pugi::xml_node typed;
     const ValueType type = ResponseReader::type_of(reader_.value(), typed);
     if (type != ValueType::String) {
-        unexpected(kMethod, type, "a string");
+        unexpected(method, type, "a string");
         return nullptr;
     }
     return reader_.scalar_text(reader_.value());
 }
 
+const char* Client::method_help(const char* method) {
+    return string_answer("system.methodHelp", CallParams{nullptr, false, method ? method : ""});
+}
+
 const char* Client::error_message(const NameValueList* args) {
-    constexpr const char* kMethod = "GetErrorMessage";
-    if (!call(kMethod, CallParams{args, true}))
-        return nullptr;
-    pugi::xml_node typed;
-    const ValueType type = ResponseReader::type_of(reader_.value(), typed);
-    if (type != ValueType::String) {
-        unexpected(kMethod, type, "a string");
-        return nullptr;
-    }
-    return reader_.scalar_text(reader_.value());
+    return string_answer("GetErrorMessage", CallParams{args, true});
 }
 
 CWBitmap Client::picture(const char* method, const NameValueList* args) {
@@ -325,10 +324,8 @@ unsigned char Client::enable_xml_access(bool enable) {
 
 unsigned char Client::launch(Role role, const char* path, std::int32_t show_mode) {
     begin();
-    if (port_ < 1 || port_ > 65535) {
-        fail(CWX_ERR_SETTINGS, "Port " + std::to_string(port_) + " is outside 1..65535");
+    if (!port_ok())
         return 0;
-    }
     std::string why;
     if (!cwx::launch(role, path, show_mode, port_, why)) {
         fail(CWX_ERR_LAUNCH, std::move(why));

@@ -53,7 +53,9 @@ public:
 private:
     void begin();
     bool call(const char* method, const CallParams& params);
+    bool port_ok(); // records CWX_ERR_SETTINGS when not
     void bad_response(); // the reader's problem() as CWX_ERR_BAD_RESPONSE
+    const char* string_answer(const char* method, const CallParams& params);
     bool unexpected(const char* method, ValueType got, const char* expected);
     const NameValueList* publish();
 

@@ -68,7 +68,7 @@ typedef struct NameValueList {
 #define CWX_ERR_BAD_RESPONSE (-4)    /* body is not a well-formed XML-RPC response */
 #define CWX_ERR_TOO_LARGE (-5)       /* response larger than the cap */
 #define CWX_ERR_BAD_ARGUMENT (-6)    /* an argument XML cannot carry, or a malformed list */
-#define CWX_ERR_SETTINGS (-7)        /* empty host name or port outside 1..65535 */
+#define CWX_ERR_SETTINGS (-7)        /* host name, port or access key unusable */
 #define CWX_ERR_REFUSED (-8)         /* the command answered false */
 #define CWX_ERR_UNEXPECTED_TYPE (-9) /* the answer has the wrong XML-RPC type */
 #define CWX_ERR_IMAGE (-10)          /* picture cannot be decoded or is too large */
@@ -86,7 +86,8 @@ typedef struct NameValueList {
  * Each calls the remote method of its own name with no parameters.
  * Returns 1 when the server answered the boolean true (the command was
  * accepted); 0 when it answered false (CWX_ERR_REFUSED), sent a fault (the
- * fault's code and string), or the call failed locally. */
+ * fault's code and string), answered another type (CWX_ERR_UNEXPECTED_TYPE)
+ * or the call failed on the way (a negative code of the library). */
 
 /* Close: closes the open card design. */
 CWXML_API unsigned char Close(void);
@@ -205,7 +206,8 @@ CWXML_API const NameValueList* GetRecord(const NameValueList* args);
 /* GetMethodProtoType: the signatures of `method` (system.methodSignature),
  * one entry per signature: names[i] is its index in decimal, values[i] reads
  * like "boolean Open(struct)". A method the server documents as having no
- * known signature gives a list of 0 entries. NULL on failure. */
+ * known signature ("undef") gives a list of 0 entries; any other string
+ * answer gives one entry holding that string. NULL on failure. */
 CWXML_API const NameValueList* GetMethodProtoType(const char* method);
 
 /* GetMethodHelp: the help text of `method` (system.methodHelp). NULL on
@@ -252,7 +254,7 @@ CWXML_API int32_t GetEditCount(void);
 CWXML_API unsigned char IsBusy(void);
 
 /* ---- Texts (local) -----------------------------------------------------
- * Valid until the next call into the library other than these four and
+ * Valid until the next call into the library other than these three and
  * GetErrorCode. Never NULL. */
 
 /* GetErrorText: the text of the last failure ("" after a success). */
@@ -266,8 +268,12 @@ CWXML_API const char* GetReceivedXML(void);
 
 /* ---- Settings (local; take effect on the next call) ---------------------
  * Each returns 1, or 0 with the error recorded when the setting cannot be
- * stored (out of memory). An empty host name or a port outside 1..65535 is
- * stored as given and fails the next remote call with CWX_ERR_SETTINGS. */
+ * stored (out of memory). A setting that cannot be used is stored as given
+ * and fails the next remote call with CWX_ERR_SETTINGS, before anything is
+ * sent: an empty host name, one that is neither a host name nor an IP
+ * address (blanks, controls, '/', '?', '#', '@', '%', '\\', a ':' outside an
+ * IPv6 literal), a port outside 1..65535, an access key holding a control
+ * character other than TAB. */
 
 /* SetXMLPort: the port of the application (default 8080). */
 CWXML_API unsigned char SetXMLPort(int32_t port);

@@ -1,13 +1,16 @@
 #include "transport.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <system_error>
 
+#include <arpa/inet.h>
 #include <curl/curl.h>
 
 #include "cwxmlclient.h"
+#include "request.h"
 
 namespace cwx {
 namespace {
@@ -28,8 +31,45 @@ std::int64_t env_number(const char* name, std::int64_t fallback, std::int64_t lo
 } // namespace
 
 std::string endpoint_text(const std::string& host, std::int32_t port) {
-    const bool ipv6 = host.find(':') != std::string::npos;
-    return (ipv6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
+    const bool bare_ipv6 = host.find(':') != std::string::npos && host.front() != '[';
+    return (bare_ipv6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
+}
+
+bool check_host(const std::string& host, std::string& why) {
+    if (host.empty()) {
+        why = "No host name set";
+        return false;
+    }
+    const bool bracketed = host.size() > 2 && host.front() == '[' && host.back() == ']';
+    const std::string bare = bracketed ? host.substr(1, host.size() - 2) : host;
+    bool ok = true;
+    if (bracketed || bare.find(':') != std::string::npos) {
+        in6_addr address{};
+        ok = inet_pton(AF_INET6, bare.c_str(), &address) == 1;
+    } else {
+        for (const char c : bare) {
+            const auto u = static_cast<unsigned char>(c);
+            if (u <= ' ' || u == 0x7F || std::strchr("/?#@%[]\\", c) != nullptr)
+                ok = false;
+        }
+    }
+    if (!ok)
+        why = "Host name \"" + printable(host) + "\" is not a host name or IP address";
+    return ok;
+}
+
+bool check_access_key(const std::string& key, std::string& why) {
+    for (std::size_t i = 0; i < key.size(); ++i) {
+        const auto u = static_cast<unsigned char>(key[i]);
+        if ((u < ' ' && u != '\t') || u == 0x7F) {
+            char code[8];
+            std::snprintf(code, sizeof code, "0x%02x", u);
+            why = std::string("The access key holds control character ") + code + " at byte " +
+                  std::to_string(i) + ", which an HTTP header cannot carry";
+            return false;
+        }
+    }
+    return true;
 }
 
 std::string duration_text(std::int64_t ms) {

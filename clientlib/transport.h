@@ -53,8 +53,16 @@ private:
     char error_buffer_[256] = {};
 };
 
-// "localhost:8080"; an IPv6 literal in brackets.
+// "localhost:8080"; an IPv6 literal in brackets (unless given in brackets).
 std::string endpoint_text(const std::string& host, std::int32_t port);
+
+// Settings that would not reach the right server, or would change the
+// request's headers: false with `why` set to the whole error text.
+// A host is a name or an IPv4 literal (no blanks, controls or URL delimiters,
+// no ':'), or an IPv6 literal, with or without its brackets.
+bool check_host(const std::string& host, std::string& why);
+// The access key travels in a header line: no control character but TAB.
+bool check_access_key(const std::string& key, std::string& why);
 
 // "30 s" or "250 ms"; "64 MiB" or "1000 bytes".
 std::string duration_text(std::int64_t ms);

@@ -9,6 +9,7 @@
 #include "picture.h"
 #include "request.h"
 #include "response.h"
+#include "transport.h"
 
 namespace {
 
@@ -324,6 +325,43 @@ TEST(Base64, DecodesAndRefuses) {
         else
             EXPECT_NE(why.find(row.out_or_why), std::string::npos) << row.label << ": " << why;
     }
+}
+
+// ---- settings -----------------------------------------------------------------
+
+TEST(Settings, HostsAndAccessKeysThatCannotBeUsedAreNamed) {
+    struct Row {
+        std::string host;
+        bool ok;
+        std::string endpoint_or_why;
+    };
+    const Row hosts[] = {
+        {"localhost", true, "localhost:8080"},
+        {"127.0.0.1", true, "127.0.0.1:8080"},
+        {"badge-host.example.org", true, "badge-host.example.org:8080"},
+        {"::1", true, "[::1]:8080"},
+        {"[::1]", true, "[::1]:8080"},
+        {"", false, "No host name set"},
+        {"localhost:8080", false, "Host name \"localhost:8080\" is not a host name or IP address"},
+        {"evil.example/x?", false, "is not a host name"},
+        {"user@host", false, "is not a host name"},
+        {"two words", false, "is not a host name"},
+        {"host\r\nX: 1", false, "Host name \"host\\x0d\\x0aX: 1\""},
+        {"[not-ipv6]", false, "is not a host name"},
+    };
+    for (const Row& row : hosts) {
+        std::string why;
+        EXPECT_EQ(cwx::check_host(row.host, why), row.ok) << row.host;
+        if (row.ok)
+            EXPECT_EQ(cwx::endpoint_text(row.host, 8080), row.endpoint_or_why);
+        else
+            EXPECT_NE(why.find(row.endpoint_or_why), std::string::npos) << row.host << ": " << why;
+    }
+    std::string why;
+    EXPECT_TRUE(cwx::check_access_key("k 1\t\xc3\xa6", why));
+    EXPECT_FALSE(cwx::check_access_key("k\r\nX-Other: 1", why));
+    EXPECT_EQ(why, "The access key holds control character 0x0d at byte 1, which an HTTP header "
+                   "cannot carry");
 }
 
 } // namespace

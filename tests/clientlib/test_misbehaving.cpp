@@ -526,7 +526,16 @@ TEST_F(Misbehaving, SettingsAreCheckedAtTheNextCall) {
     SetHostName(nullptr);
     EXPECT_EQ(First(), 0);
     EXPECT_EQ(server.requests(), 0);
+    SetHostName("127.0.0.1/RPC2?");
+    EXPECT_EQ(First(), 0);
+    EXPECT_EQ(GetErrorCode(), CWX_ERR_SETTINGS);
+    // A key that would add header lines is refused before anything is sent.
     SetHostName("127.0.0.1");
+    SetXMLAccessKey("k\r\nX-Injected: 1");
+    EXPECT_EQ(First(), 0);
+    EXPECT_EQ(GetErrorCode(), CWX_ERR_SETTINGS);
+    EXPECT_EQ(server.requests(), 0);
+    SetXMLAccessKey("");
     EXPECT_EQ(First(), 1) << text();
 }
 
