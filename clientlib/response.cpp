@@ -375,8 +375,7 @@ bool ResponseReader::walk_value(pugi::xml_node value, std::string& path, const c
 
 bool ResponseReader::walk_struct(pugi::xml_node node, std::string& path, bool top, int depth,
                                  Entries& out) {
-    // Few calls per member: pugixml's accessors are not inlined across the
-    // shared library, and a GetRecord answer is mostly members.
+    // Few pugixml calls per member: a GetRecord answer is mostly members.
     for (pugi::xml_node member = node.first_child(); member; member = member.next_sibling()) {
         if (!named(member, "member")) {
             if (member.type() != pugi::node_element)

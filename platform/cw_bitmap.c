@@ -3,8 +3,9 @@
 #include <stdatomic.h>
 #include <stdlib.h>
 
-/* The header sits in front of the pixels in one allocation; the magic number
- * catches a handle that was never a bitmap or was deleted already. */
+/* The header sits in front of the pixels in one allocation. The magic number
+ * makes the handle 0 and most stale handles harmless; it is no guarantee:
+ * reading it through a handle that was freed is itself undefined. */
 typedef struct {
     uint32_t magic;
     int32_t width;
