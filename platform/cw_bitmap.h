@@ -10,7 +10,9 @@
  * handle owns it and deletes it exactly once with cw_bitmap_delete. The client
  * library creates one per picture and hands it to its caller.
  *
- * Plain C; no Qt. Thread-safe (the live count is atomic).
+ * Plain C; no Qt. Thread-safe (the live count is atomic). libcwxmlclient.so
+ * exports none of these functions: a program links the static libplatform.a
+ * (installed beside the library) for them, e.g. -lcwxmlclient -lplatform.
  */
 #ifndef CW_BITMAP_H
 #define CW_BITMAP_H
