@@ -9,6 +9,7 @@
 #include <thread>
 
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 
 #include "cwxmlclient.h"
@@ -21,6 +22,13 @@ using cwtest::RawServer;
 using Clock = std::chrono::steady_clock;
 
 std::string text() { return GetErrorText(); }
+
+// The process's peak resident memory so far.
+long peak_memory_kib() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
 
 // Sets an environment variable for the length of a test; the library reads
 // it when it opens its connection, hence the CloseXML.
@@ -240,8 +248,11 @@ TEST_F(Misbehaving, DoctypeWithEntitiesIsRefusedAtOnce) {
     RawServer server(answer_with(RawServer::http_response(bomb)));
     use(server);
     const auto start = Clock::now();
+    const long peak_before_kib = peak_memory_kib();
     EXPECT_EQ(GetCurrent(), nullptr);
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(1));
+    // Expanded, the entities would take about 3 GB; the peak does not move.
+    EXPECT_LT(peak_memory_kib() - peak_before_kib, 16 * 1024);
     EXPECT_EQ(GetErrorCode(), CWX_ERR_BAD_RESPONSE);
     EXPECT_EQ(text(), "Response from " + where(server) + " is not XML-RPC: it has a DOCTYPE");
 }
