@@ -1,10 +1,18 @@
 #include "csv.h"
 
+#include "text.h"
+
 namespace cwsim {
 
 std::vector<CsvRow> parseCsv(std::string_view text) {
     if (text.substr(0, 3) == "\xEF\xBB\xBF")
         text.remove_prefix(3); // byte order mark from spreadsheets
+    // Checked whole before anything is imported: a cell the answers could not
+    // carry would leave its record unreadable over XML-RPC.
+    if (auto bad = firstUncarried(text); bad != std::string_view::npos)
+        throw CsvError(placeOf(text, bad) +
+                       ": not UTF-8 text that XML-RPC can carry (save the file as UTF-8; control "
+                       "characters and characters above U+FFFF, such as emoji, cannot travel)");
     std::vector<CsvRow> rows;
     CsvRow row;
     std::string cell;

@@ -17,8 +17,9 @@ class CsvError : public std::runtime_error {
 
 using CsvRow = std::vector<std::string>;
 
-// Throws CsvError (with the line number) on an unterminated quote or a row
-// whose cell count differs from the header's.
+// Throws CsvError (with the line number) on an unterminated quote, a row
+// whose cell count differs from the header's, or text that is not carried
+// (text.h), such as a Latin-1 file.
 std::vector<CsvRow> parseCsv(std::string_view text);
 
 } // namespace cwsim

@@ -81,6 +81,14 @@ std::vector<std::string> splitList(const std::string& text) {
     return out;
 }
 
+// {"A", "B"} -> "A,B": the form templates keep their fields in.
+std::string joinList(const std::vector<std::string>& items) {
+    std::string out;
+    for (const auto& item : items)
+        out += (out.empty() ? "" : ",") + item;
+    return out;
+}
+
 std::string onOff(bool b) {
     return b ? "On" : "Off";
 }
@@ -685,10 +693,7 @@ void Engine::run(const Job& job) {
             for (const auto& f : splitList(*v))
                 t.fields.push_back(requireField(f).name);
         }
-        std::string fields;
-        for (const auto& f : t.fields)
-            fields += (fields.empty() ? "" : ",") + f;
-        roster_->saveTemplate({t.name, t.title, t.background, fields});
+        roster_->saveTemplate({t.name, t.title, t.background, joinList(t.fields)});
         if (it != templates_.end())
             *it = t;
         else
@@ -714,11 +719,8 @@ void Engine::run(const Job& job) {
             if (!on && pos != shown.end())
                 shown.erase(pos);
         }
+        roster_->saveTemplate({it->name, it->title, it->background, joinList(shown)});
         it->fields = shown;
-        std::string fields;
-        for (const auto& f : shown)
-            fields += (fields.empty() ? "" : ",") + f;
-        roster_->saveTemplate({it->name, it->title, it->background, fields});
     } else if (m == "Template") {
         auto name = argOf(args, {"Name", "Template"}).value_or("");
         if (std::none_of(templates_.begin(), templates_.end(),
@@ -989,6 +991,8 @@ std::string Engine::errorMessage(const Pairs& args) {
     if (!c)
         throw CwError(code::BadArgument, "GetErrorMessage needs Code=N");
     auto n = number("GetErrorMessage", "Code", *c);
+    if (n < INT32_MIN || n > INT32_MAX)
+        throw CwError(code::BadArgument, "Unknown error code " + *c);
     std::lock_guard lock(mutex_);
     std::string text;
     for (const auto& [method, f] : options_.failures)
@@ -1078,6 +1082,7 @@ std::string Engine::picture(const std::string& method, const Pairs& args) {
 
 void Engine::setListenPort(int port) {
     listenPort_ = port;
+    changed(); // the window shows the port taken (--port 0 after --start-delay)
 }
 
 void Engine::setWindowId(long long id) {

@@ -95,6 +95,7 @@ class Engine {
     // For the window and the server.
     void setWindowId(long long id);
     void setListenPort(int port);
+    int listenPort() const { return listenPort_.load(); } // 0 until it listens
     std::uint64_t generation() const { return generation_.load(); }
     // False while a command holds the state: the window tries again later.
     bool badgeForWindow(QImage& badge);

@@ -1,6 +1,7 @@
 #include "http_server.h"
 
 #include "methods.h"
+#include "text.h"
 
 #include <xmlrpc-c/abyss.h>
 #include <xmlrpc-c/base.hpp>
@@ -11,7 +12,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <stdexcept>
 
@@ -41,17 +44,44 @@ void drainBody(TSession* session) {
     }
 }
 
+void respond(TSession* session, int status, const std::string& contentType,
+             const std::string& body) {
+    ResponseStatus(session, static_cast<xmlrpc_uint16_t>(status));
+    ResponseContentType(session, contentType.c_str());
+    ResponseContentLength(session, body.size());
+    ResponseWriteStart(session);
+    ResponseWriteBody(session, body.data(), static_cast<xmlrpc_uint32_t>(body.size()));
+    ResponseWriteEnd(session);
+}
+
 void answerFault(TSession* session, int faultCode, const std::string& text) {
     std::string body;
     xmlrpc_c::xml::generateResponse(xmlrpc_c::rpcOutcome(xmlrpc_c::fault(
                                         text, static_cast<xmlrpc_c::fault::code_t>(faultCode))),
                                     &body);
-    ResponseStatus(session, 200);
-    ResponseContentType(session, "text/xml; charset=utf-8");
-    ResponseContentLength(session, body.size());
-    ResponseWriteStart(session);
-    ResponseWriteBody(session, body.data(), static_cast<xmlrpc_uint32_t>(body.size()));
-    ResponseWriteEnd(session);
+    respond(session, 200, "text/xml; charset=utf-8", body);
+}
+
+// One log line for a call that no method logged: the method named in the
+// call (or "(request)" when there is none) and the fault, if any.
+void logUnlogged(Engine& engine, const std::string& body, const std::string& response,
+                 double milliseconds) {
+    std::string method = "(request)";
+    auto open = body.find("<methodName>");
+    auto close = body.find("</methodName>");
+    if (open != std::string::npos && close != std::string::npos && close > open + 12)
+        method = carriedText(body.substr(open + 12, std::min<std::size_t>(close - open - 12, 100)));
+    std::string outcome = "ok";
+    try {
+        xmlrpc_c::rpcOutcome result;
+        xmlrpc_c::xml::parseResponse(response, &result);
+        if (!result.succeeded())
+            outcome = "fault " + std::to_string(result.getFault().getCode()) + ": " +
+                      result.getFault().getDescription();
+    } catch (const std::exception& e) {
+        outcome = std::string("unreadable answer: ") + e.what();
+    }
+    logCall(engine, method, milliseconds, outcome);
 }
 
 } // namespace
@@ -74,16 +104,6 @@ struct HttpServer::KeyCheck {
     std::string key;
     Engine* engine;
     const xmlrpc_c::registry* registry;
-
-    static void respond(TSession* session, int status, const std::string& contentType,
-                        const std::string& body) {
-        ResponseStatus(session, static_cast<xmlrpc_uint16_t>(status));
-        ResponseContentType(session, contentType.c_str());
-        ResponseContentLength(session, body.size());
-        ResponseWriteStart(session);
-        ResponseWriteBody(session, body.data(), static_cast<xmlrpc_uint32_t>(body.size()));
-        ResponseWriteEnd(session);
-    }
 
     static void handle(void* userdata, TSession* session, abyss_bool* handled) {
         auto* self = static_cast<KeyCheck*>(userdata);
@@ -145,7 +165,21 @@ struct HttpServer::KeyCheck {
                         "Bad request: XML-RPC calls may not contain a DOCTYPE");
             return;
         }
+        // xmlrpc-c refuses characters above U+FFFF with a garbled message;
+        // say plainly what is wrong.
+        if (auto wide = std::find_if(body.begin(), body.end(),
+                                     [](char c) { return static_cast<unsigned char>(c) >= 0xF0; });
+            wide != body.end()) {
+            std::string why = "Bad request: characters above U+FFFF (such as emoji) cannot be "
+                              "carried by this server; the first is at byte " +
+                              std::to_string(wide - body.begin());
+            logCall(*self->engine, "(request)", 0.0, "fault 3: " + why);
+            answerFault(session, code::BadArgument, why);
+            return;
+        }
         std::string response;
+        auto logged = callsLoggedOnThisThread();
+        auto start = std::chrono::steady_clock::now();
         try {
             self->registry->processCall(body, &response);
         } catch (const std::exception& e) {
@@ -153,6 +187,11 @@ struct HttpServer::KeyCheck {
                     std::string("Cannot process the call: ") + e.what() + "\n");
             return;
         }
+        if (callsLoggedOnThisThread() == logged)
+            logUnlogged(
+                *self->engine, body, response,
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                    .count());
         respond(session, 200, "text/xml; charset=utf-8", response);
     }
 };
@@ -180,6 +219,8 @@ HttpServer::~HttpServer() {
 
 void HttpServer::listen() {
     const char* error = nullptr;
+    // xmlrpc-c's own cap on a call (512 KiB) would otherwise undercut ours.
+    xmlrpc_limit_set(XMLRPC_XML_SIZE_LIMIT_ID, kMaxDrain);
     AbyssInit(&error);
     if (error)
         throw std::runtime_error(std::string("Cannot start the HTTP server: ") + error);

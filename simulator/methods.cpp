@@ -1,5 +1,7 @@
 #include "methods.h"
 
+#include "text.h"
+
 #include <xmlrpc-c/base.h>
 #include <xmlrpc-c/base.hpp>
 #include <xmlrpc-c/girerr.hpp>
@@ -199,8 +201,17 @@ std::string signatureOf(const MethodInfo& info) {
     return "b:";
 }
 
+namespace {
+thread_local unsigned long loggedHere = 0;
+} // namespace
+
+unsigned long callsLoggedOnThisThread() {
+    return loggedHere;
+}
+
 void logCall(Engine& engine, const std::string& method, double milliseconds,
              const std::string& outcome) {
+    ++loggedHere;
     char line[512];
     std::snprintf(line, sizeof line, "%s %.2f ms %s", method.c_str(), milliseconds,
                   outcome.c_str());
@@ -211,7 +222,7 @@ void logCall(Engine& engine, const std::string& method, double milliseconds,
 namespace {
 
 [[noreturn]] void fault(int errorCode, const std::string& text) {
-    throw xmlrpc_c::fault(text, static_cast<xmlrpc_c::fault::code_t>(errorCode));
+    throw xmlrpc_c::fault(carriedText(text), static_cast<xmlrpc_c::fault::code_t>(errorCode));
 }
 
 Pairs argumentsOf(const MethodInfo& info, const xmlrpc_c::paramList& params) {
@@ -258,13 +269,19 @@ xmlrpc_c::value orderedStruct(const Members& members) {
     xmlrpc_env env;
     xmlrpc_env_init(&env);
     xmlrpc_value* s = xmlrpc_struct_new(&env);
-    for (const auto& [key, value] : members) {
+    for (const auto& [rawKey, value] : members) {
         if (env.fault_occurred)
             break;
+        // What the roster holds may have come from elsewhere (an edited
+        // database, a design's name): what XML-RPC cannot carry shows as U+FFFD
+        // instead of making the record unreadable.
+        std::string key = carriedText(rawKey);
+        std::string text = std::holds_alternative<int>(value)
+                               ? std::string()
+                               : carriedText(std::get<std::string>(value));
         xmlrpc_value* v = std::holds_alternative<int>(value)
                               ? xmlrpc_int_new(&env, std::get<int>(value))
-                              : xmlrpc_string_new_lp(&env, std::get<std::string>(value).size(),
-                                                     std::get<std::string>(value).c_str());
+                              : xmlrpc_string_new_lp(&env, text.size(), text.c_str());
         if (env.fault_occurred)
             break;
         xmlrpc_struct_set_value_n(&env, s, key.data(), key.size(), v);
@@ -337,7 +354,7 @@ class RemoteMethod : public xmlrpc_c::method2 {
             case F::Busy:
                 return xmlrpc_c::value_boolean(engine_.isBusy());
             case F::ErrorMessage:
-                return xmlrpc_c::value_string(engine_.errorMessage(args));
+                return xmlrpc_c::value_string(carriedText(engine_.errorMessage(args)));
             case F::Picture: {
                 auto png = engine_.picture(info_.name, args);
                 return xmlrpc_c::value_bytestring(

@@ -41,6 +41,10 @@ std::string signatureOf(const MethodInfo& info);
 // Writes one line per call to stderr (and to the engine's recent calls).
 void logCall(Engine& engine, const std::string& method, double milliseconds,
              const std::string& outcome);
+// How many lines logCall has written on the calling thread, so that the server
+// can log the calls no method logged (unknown methods, introspection, calls
+// that are not XML-RPC).
+unsigned long callsLoggedOnThisThread();
 
 xmlrpc_c::registryPtr buildRegistry(Engine& engine, const Options& options);
 

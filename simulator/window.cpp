@@ -51,11 +51,12 @@ void SimWindow::refresh() {
     seen_ = gen;
     const char* product = options_.role == Role::Cardwright ? "Cardwright" : "RosterLink";
     auto design = QString::fromStdString(engine_.designName());
+    auto port = QString::number(engine_.listenPort() ? engine_.listenPort() : port_);
     setWindowTitle(QStringLiteral("%1 (simulator) - %2 - port %3")
-                       .arg(QString::fromLatin1(product), design, QString::number(port_)));
+                       .arg(QString::fromLatin1(product), design, port));
     status_->setText(QStringLiteral("%1 on %2:%3\nDesign: %4")
                          .arg(QString::fromLatin1(product), QString::fromStdString(options_.bind),
-                              QString::number(port_), design));
+                              port, design));
     if (badge.isNull()) {
         preview_->setPixmap(QPixmap());
         preview_->setText(tr("No current record"));

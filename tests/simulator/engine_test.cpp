@@ -110,7 +110,12 @@ TEST_F(EngineTest, PlainlyInvalidCommandsAreRefusedAtOnce) {
     for (const auto& c : cases)
         EXPECT_EQ(errorCode([&] { e.command(c.method, c.args); }), c.code) << c.method;
     EXPECT_FALSE(e.isBusy()); // nothing refused was queued
-    EXPECT_EQ(errorCode([&] { e.errorMessage({{"Code", "12345"}}); }), code::BadArgument);
+    for (const char* unknown : {"12345", "4294967297" /* 1 beyond 32 bits */})
+        EXPECT_EQ(errorCode([&] {
+                      e.errorMessage({{"Code", unknown}});
+                  }),
+                  code::BadArgument)
+            << unknown;
 }
 
 TEST_F(EngineTest, PicturesAndPrint) {

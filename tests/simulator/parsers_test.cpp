@@ -2,6 +2,7 @@
 #include "http_server.h"
 #include "methods.h"
 #include "options.h"
+#include "text.h"
 
 #include <gtest/gtest.h>
 
@@ -39,7 +40,8 @@ TEST(Csv, Errors) {
     for (auto [text, message] : std::initializer_list<std::pair<const char*, const char*>>{
              {"a,b\n1,2,3\n", "line 2: 3 cells, the header has 2"},
              {"a\n\"open\n", "line 2: quoted cell without its closing quote"},
-             {"a,b\n\"x\ny\",1\n1\n", "line 4: 1 cells"}}) {
+             {"a,b\n\"x\ny\",1\n1\n", "line 4: 1 cells"},
+             {"a\nZo\xEB\n", "line 2, byte 4 (0xeb): not UTF-8 text"}}) {
         try {
             parseCsv(text);
             ADD_FAILURE() << text;
@@ -92,6 +94,30 @@ TEST(Options, Refused) {
                                                          {"--bind", ""}};
     for (const auto& args : cases)
         EXPECT_THROW(parseOptions(args), OptionsError) << args[0];
+}
+
+TEST(Text, WhatXmlRpcCarries) {
+    const auto npos = std::string_view::npos;
+    struct Case {
+        const char* what;
+        std::string text;
+        std::size_t first;    // firstUncarried
+        std::string replaced; // carriedText
+    } cases[] = {
+        {"ASCII with TAB, LF, CR", "a\tb\nc\r", npos, "a\tb\nc\r"},
+        {"two- and three-byte UTF-8", "Zo\xC3\xAB \xE6\xBC\xA2", npos, "Zo\xC3\xAB \xE6\xBC\xA2"},
+        {"Latin-1 byte", "Zo\xEB!", 2, "Zo\xEF\xBF\xBD!"},
+        {"control character", "a\x01z", 1, "a\xEF\xBF\xBDz"},
+        {"above U+FFFF, one replacement", "\xF0\x9F\x8E\x89x", 0, "\xEF\xBF\xBDx"},
+        {"surrogate", "\xED\xA0\x80", 0, "\xEF\xBF\xBD"},
+        {"overlong", "\xE0\x80\xAF", 0, "\xEF\xBF\xBD"},
+        {"U+FFFE", "a\xEF\xBF\xBE", 1, "a\xEF\xBF\xBD"},
+        {"truncated at the end", "ab\xC3", 2, "ab\xEF\xBF\xBD"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(firstUncarried(c.text), c.first) << c.what;
+        EXPECT_EQ(carriedText(c.text), c.replaced) << c.what;
+    }
 }
 
 TEST(AccessKey, ComparedWhole) {

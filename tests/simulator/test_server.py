@@ -87,6 +87,13 @@ with Sim("--fail", "GetCount=77:Injected failure", "--fail", "Next=78:Stuck") as
         if status == 200:
             c.check(b"<fault>" in data, f"{body[:30]!r} answers a fault")
     conn.close()
+    # Beyond what xmlrpc-c's parser takes by itself: calls up to 16 MiB, and a
+    # plain refusal of characters it cannot carry; every call logged.
+    c.fault(lambda: s.GetRecord({"Host": "h" * 1000000}), 6, "a 1 MB call is read (and matches nothing)")
+    c.fault(lambda: s.GetRecord({"FirstName": "\U0001F389"}), 3, "a character above U+FFFF", "U+FFFF")
+    c.fault(lambda: s.NoSuchMethod(), -506, "an unknown method")
+    time.sleep(0.1)
+    c.check(any("NoSuchMethod" in l and "fault -506" in l for l in sim.lines), "an unknown method is logged")
     raw = socket.create_connection(("127.0.0.1", sim.port), timeout=10)
     raw.sendall(b"POST /RPC2 HTTP/1.1\r\nHost: x\r\nContent-Type: text/xml\r\nContent-Length: 999999999\r\n\r\n")
     c.check(b"413" in raw.recv(200).split(b"\r\n")[0], "oversized body refused with 413")
@@ -181,12 +188,14 @@ with Sim("--role", "rosterlink") as sim:
     kiki = s.GetRecord({"Email": "chiara.bianchi@example.com"})
     c.check(kiki["FirstName"] == 'Chiara "Kiki"', f"quoted CSV cells: {kiki['FirstName']!r}")
     c.check(s.GetRecord({"Email": "alma.lindqvist@example.com"})["Company"] == "Fjord & Pine, Ltd", "comma in a cell")
-    with open(os.path.join(sim.dir, "visitors.csv"), "w") as f:
-        f.write("FirstName,Shoe\nAnn,42\n")
-    s.RosterLink()
-    sim.wait_idle(s)
-    c.check(s.GetLastCommandError() == 12, "a CSV with an unknown column fails the import")
-    c.check("Shoe" in s.GetErrorMessage({"Code": "12"}), "and says which column")
-    c.check(s.GetCount()["Total"] == 303, "a failed import adds nothing")
+    for content, why in [(b"FirstName,Shoe\nAnn,42\n", "Shoe"),
+                         (b"FirstName,Email\nZo\xeb,zoe@example.com\n", "not UTF-8")]:
+        with open(os.path.join(sim.dir, "visitors.csv"), "wb") as f:
+            f.write(content)
+        s.RosterLink()
+        sim.wait_idle(s)
+        c.check(s.GetLastCommandError() == 12, f"a CSV with {why} fails the import")
+        c.check(why in s.GetErrorMessage({"Code": "12"}), f"and says so: {why}")
+        c.check(s.GetCount()["Total"] == 303, "a failed import adds nothing")
 
 c.done()
