@@ -214,8 +214,10 @@ CWXML_API const NameValueList* GetMethodProtoType(const char* method);
  * failure. The string is the library's: valid until the next call. */
 CWXML_API const char* GetMethodHelp(const char* method);
 
-/* GetErrorMessage: the text of an application error code (argument list,
- * e.g. Code=12). NULL on failure. Valid until the next call. */
+/* GetErrorMessage: the text of an application error code: sends `args`
+ * (e.g. Code=12) as the commands with a list do and returns the string
+ * answered. NULL on failure. The string is the library's: valid until the
+ * next call. */
 CWXML_API const char* GetErrorMessage(const NameValueList* args);
 
 /* ---- Pictures ------------------------------------------------------------
@@ -235,7 +237,9 @@ CWXML_API CWBitmap GetSignatureImage(const NameValueList* args);
 /* GetFingerprintImage: the current record's fingerprint. */
 CWXML_API CWBitmap GetFingerprintImage(const NameValueList* args);
 
-/* ---- Numbers ---------------------------------------------------------- */
+/* ---- Numbers -------------------------------------------------------------
+ * GetErrorCode is local. The others call the remote method of their own name
+ * with no parameters, which answers an integer (IsBusy: a boolean). */
 
 /* GetErrorCode: the code of the last failure (0 after a success). Local. */
 CWXML_API int32_t GetErrorCode(void);
