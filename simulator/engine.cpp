@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <random>
 #include <sstream>
 
@@ -79,6 +80,35 @@ std::vector<std::string> splitList(const std::string& text) {
             out.push_back(item);
     }
     return out;
+}
+
+// Refuses a member that the method would otherwise ignore (a mistyped name),
+// for the methods whose arguments are not field names.
+void onlyKnownKeys(const std::string& method, const Pairs& args) {
+    static const std::map<std::string, std::vector<std::string>> known = {
+        {"Goto", {"Record", "Position", "Id"}},
+        {"Focus", {"Field"}},
+        {"FlipBadge", {"Side"}},
+        {"Template", {"Name", "Template"}},
+        {"CreateTemplate", {"Name", "Template", "Title", "Background", "Fields"}},
+        {"ReviseTemplate", {"Name", "Template", "Title", "Background", "Fields"}},
+        {"GetBadgeImage", {"Side", "Id"}},
+        {"GetPhotoImage", {"Id", "Field"}},
+        {"GetSignatureImage", {"Id", "Field"}},
+        {"GetFingerprintImage", {"Id", "Field"}}};
+    auto it = known.find(method);
+    if (it == known.end())
+        return;
+    for (const auto& [k, v] : args) {
+        if (std::any_of(it->second.begin(), it->second.end(),
+                        [&](const std::string& n) { return lower(k) == lower(n); }))
+            continue;
+        std::string names;
+        for (const auto& n : it->second)
+            names += (names.empty() ? "" : ", ") + n;
+        throw CwError(code::BadArgument,
+                      method + " does not take '" + k + "' (it takes " + names + ")");
+    }
 }
 
 // {"A", "B"} -> "A,B": the form templates keep their fields in.
@@ -309,6 +339,7 @@ void Engine::validate(const std::string& method, const Pairs& args) {
     if (queue_.size() >= kMaxQueued)
         throw CwError(code::QueueFull,
                       "Too many commands pending (" + std::to_string(kMaxQueued) + ")");
+    onlyKnownKeys(method, args);
     bool settled = queue_.empty() && !running_;
     bool designPending = false;
     for (const auto& j : queue_) {
@@ -762,8 +793,15 @@ void Engine::capture(FieldKind kind) {
                       std::string("The design has no ") + kindName(kind) + " field");
     std::random_device rd;
     auto seed = static_cast<std::uint32_t>(rd());
+    // The signature's length follows the first text the record holds (a name).
     auto rec = roster_->get(id);
-    std::string name = rec && !rec->values.empty() ? rec->values.front() : "signature";
+    std::string name = "signature";
+    auto fields = design_->dataFields();
+    for (std::size_t i = 0; rec && i < fields.size(); ++i)
+        if (!isPicture(fields[i]->kind) && !rec->values[i].empty()) {
+            name = rec->values[i];
+            break;
+        }
     QImage img = kind == FieldKind::Photo       ? drawPhoto(seed)
                  : kind == FieldKind::Signature ? drawSignature(seed, name)
                                                 : drawFingerprint(seed);
@@ -1041,6 +1079,7 @@ std::string Engine::renderBadge(std::int64_t id, const std::string& side) {
 }
 
 std::string Engine::picture(const std::string& method, const Pairs& args) {
+    onlyKnownKeys(method, args);
     std::lock_guard lock(mutex_);
     requireDesign();
     if (method == "GetBadgeImage") {

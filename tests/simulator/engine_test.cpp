@@ -106,6 +106,10 @@ TEST_F(EngineTest, PlainlyInvalidCommandsAreRefusedAtOnce) {
         {"ReviseAssignments", {{"Name", "maybe"}}, code::BadArgument},
         {"ReviseAssignments", {{"Shoe", "Yes"}}, code::UnknownField},
         {"ReviseUserData", {}, code::BadArgument},
+        // A mistyped member is refused, not ignored.
+        {"CreateTemplate", {{"Name", "Guest"}, {"Titel", "GUEST"}}, code::BadArgument},
+        {"Goto", {{"Id", "2"}, {"Recrod", "3"}}, code::BadArgument},
+        {"FlipBadge", {{"Sid", "Back"}}, code::BadArgument},
     };
     for (const auto& c : cases)
         EXPECT_EQ(errorCode([&] { e.command(c.method, c.args); }), c.code) << c.method;
@@ -134,6 +138,7 @@ TEST_F(EngineTest, PicturesAndPrint) {
     EXPECT_TRUE(fs::exists(printed)) << printed;
     EXPECT_EQ(errorCode([&] { e.picture("GetSignatureImage", {}); }), code::NoPicture);
     EXPECT_EQ(errorCode([&] { e.picture("GetPhotoImage", {{"Id", "999"}}); }), code::NotFound);
+    EXPECT_EQ(errorCode([&] { e.picture("GetBadgeImage", {{"Name", "Ann"}}); }), code::BadArgument);
 }
 
 TEST_F(EngineTest, ExitAnnouncesOnceAndStopsAccepting) {
