@@ -75,6 +75,9 @@ Memo* makeMemo(QWidget* parent, const QString& objectName, const QRect& bounds)
     memo->setObjectName(objectName);
     memo->setGeometry(bounds);
     memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // Tab moves on to the next control, as in the form's memos; it does not
+    // type a tab into the text.
+    memo->setTabChangesFocus(true);
     return memo;
 }
 

@@ -125,13 +125,19 @@ void RadioGroup::setItemIndex(int index)
 {
     if (index >= 0 && index < itemCount()) {
         FItems[static_cast<size_t>(index)]->setChecked(true);
-        return;
+    } else {
+        // An exclusive group refuses to uncheck its checked button.
+        FGroup->setExclusive(false);
+        for (QRadioButton* button : FItems)
+            button->setChecked(false);
+        FGroup->setExclusive(true);
     }
-    // An exclusive group refuses to uncheck its checked button.
-    FGroup->setExclusive(false);
-    for (QRadioButton* button : FItems)
-        button->setChecked(false);
-    FGroup->setExclusive(true);
+    // The group is one tab stop, entered at its checked item (the first when
+    // none is). Qt keeps Tab on the button that last had focus, so only that
+    // one may take it until the user moves into the group.
+    const int entry = ItemIndex() >= 0 ? ItemIndex() : 0;
+    for (int i = 0; i < itemCount(); ++i)
+        FItems[static_cast<size_t>(i)]->setFocusPolicy(i == entry ? Qt::StrongFocus : Qt::ClickFocus);
 }
 
 QRadioButton* RadioGroup::item(int index) const

@@ -181,6 +181,25 @@ TEST_F(Layout, TabOrderFollowsTheForm)
     } while (w != start);
     chain.removeAll(QStringLiteral("qt_scrollarea_viewport"));
     EXPECT_EQ(chain, expected);
+
+    // The Tab key itself, once round: the memos pass it on rather than type
+    // it, and the radio group is one stop entered at its checked item.
+    form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    start->setFocus();
+    QStringList pressed;
+    for (qsizetype i = 0; i < expected.size(); ++i) {
+        QWidget* focused = QApplication::focusWidget();
+        ASSERT_NE(focused, nullptr);
+        QString name = focused->objectName();
+        if (name == QStringLiteral("ParamTypeRadioGroupItem2"))
+            name = QStringLiteral("ParamTypeRadioGroup");
+        pressed.append(name);
+        QTest::keyClick(focused, Qt::Key_Tab);
+    }
+    EXPECT_EQ(pressed, expected);
+    EXPECT_EQ(QApplication::focusWidget(), start) << "round again";
+    EXPECT_TRUE(parameters()->toPlainText().isEmpty()) << "no tab typed into the memo";
 }
 
 TEST_F(Layout, InitialState)
@@ -467,12 +486,14 @@ TEST_F(Catalogue, TeardownClosesTheLibraryOnceBetweenCatalogueAndArgumentList)
     }
 
     bool catalogueGone = false;
+    bool controlsAlive = false;
     size_t freedAtClose = 0;
     fake::reset();
     TForm1* raw = form.get();
     fake::setOnCall([&](const std::string& function) {
         if (function == "CloseXML") {
             catalogueGone = raw->methodList() == nullptr;
+            controlsAlive = raw->findChild<Memo*>(QStringLiteral("ResultsList")) != nullptr;
             freedAtClose = freedCount();
         }
     });
@@ -487,6 +508,7 @@ TEST_F(Catalogue, TeardownClosesTheLibraryOnceBetweenCatalogueAndArgumentList)
 
     EXPECT_EQ(calls(), std::vector<std::string>{"CloseXML"});
     EXPECT_TRUE(catalogueGone);
+    EXPECT_TRUE(controlsAlive) << "the controls go after CloseXML";
     for (void* p : owned) {
         EXPECT_TRUE(wasFreed(p)) << "argument list block " << p << " not freed";
         EXPECT_FALSE(wasFreedBefore(p, freedAtClose)) << "freed before CloseXML";
