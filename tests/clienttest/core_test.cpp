@@ -94,9 +94,9 @@ struct ParseCase {
     QStringList lines;
     std::optional<Pairs> expect; // nullopt: the parse is refused
     QString error = {};
+};
 
 void PrintTo(const ParseCase& row, std::ostream* os) { *os << row.label; }
-};
 
 class Parse : public ::testing::TestWithParam<ParseCase> {};
 
@@ -328,10 +328,6 @@ INSTANTIATE_TEST_SUITE_P(
                  {QStringLiteral("the record's fields"), QStringLiteral("second \"line"), QStringLiteral("third")}},
         HelpCase{"utf8", "Gr\xC3\xB6\xC3\x9F" "e", {QStringLiteral("Größe")}}),
     ByLabel());
-
-} // namespace
-
-namespace {
 
 // ---- Entry ----------------------------------------------------------------------
 
