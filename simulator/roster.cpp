@@ -98,6 +98,13 @@ sqlite3_stmt* Roster::prepare(const std::string& sql) {
     auto it = statements_.find(sql);
     if (it != statements_.end())
         return it->second;
+    // Criteria and field lists make many shapes of statement; keep a bounded
+    // number. No caller holds a statement across a call to prepare.
+    if (statements_.size() >= kMaxStatements) {
+        for (auto& [text, old] : statements_)
+            sqlite3_finalize(old);
+        statements_.clear();
+    }
     sqlite3_stmt* st = nullptr;
     if (sqlite3_prepare_v3(db_, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &st, nullptr) !=
         SQLITE_OK)
@@ -309,11 +316,11 @@ Pairs Roster::userData() {
 
 void Roster::setUserData(const Pairs& values) {
     transaction([&] {
-        auto* put = prepare("INSERT INTO userdata (key, value) VALUES (?, ?) "
-                            "ON CONFLICT(key) DO UPDATE SET value = excluded.value");
-        auto* del = prepare("DELETE FROM userdata WHERE key = ?");
         for (const auto& [key, value] : values) {
-            auto* st = value.empty() ? del : put;
+            auto* st = value.empty() ? prepare("DELETE FROM userdata WHERE key = ?")
+                                     : prepare("INSERT INTO userdata (key, value) VALUES (?, ?) "
+                                               "ON CONFLICT(key) DO UPDATE SET value = "
+                                               "excluded.value");
             Reset r{st};
             bindText(st, 1, key);
             if (!value.empty())

@@ -85,7 +85,8 @@ class Roster {
     sqlite3* db_ = nullptr;
     bool created_ = false;
     int depth_ = 0;
-    std::map<std::string, sqlite3_stmt*> statements_;
+    static constexpr std::size_t kMaxStatements = 64;
+    std::map<std::string, sqlite3_stmt*> statements_; // prepared, by their SQL
 };
 
 } // namespace cwsim

@@ -54,6 +54,33 @@ TEST_F(RosterTest, AddReadSelectUpdateRemove) {
     EXPECT_EQ(r.findExact("First", "B*"), std::nullopt); // no patterns here
 }
 
+TEST_F(RosterTest, ManyShapesOfCriteriaKeepWorking) {
+    Roster r(design_);
+    auto a = r.add({{"First", "Ann"}, {"Last", "Lee"}, {"Order", "1"}});
+    // Every combination of absent, exact and pattern for three fields and the
+    // Id: more shapes of statement than are kept prepared at once.
+    const char* forms[3][3] = {
+        {nullptr, "Ann", "A*"}, {nullptr, "Lee", "L?e"}, {nullptr, "1", "*"}};
+    const char* names[3] = {"First", "Last", "Order"};
+    int shapes = 0;
+    for (int round = 0; round < 2; ++round)
+        for (int mask = 0; mask < 81; ++mask, ++shapes) {
+            Pairs criteria;
+            int m = mask;
+            for (int f = 0; f < 3; ++f, m /= 3)
+                if (forms[f][m % 3])
+                    criteria.emplace_back(names[f], forms[f][m % 3]);
+            if (m % 3 == 1)
+                criteria.emplace_back("Id", std::to_string(a));
+            else if (m % 3 == 2)
+                criteria.emplace_back("Id", "*");
+            ASSERT_EQ(r.select(criteria), std::vector<std::int64_t>{a}) << mask;
+        }
+    EXPECT_GT(shapes, 64);
+    r.setUserData({{"Site", "HQ"}, {"Floor", ""}, {"Wing", "B"}});
+    EXPECT_EQ(r.userData(), (Pairs{{"Site", "HQ"}, {"Wing", "B"}}));
+}
+
 TEST_F(RosterTest, Pictures) {
     Roster r(design_);
     auto id = r.add({{"First", "Ann"}});
