@@ -98,18 +98,30 @@ const NameValueList* Client::publish() {
     return &list_;
 }
 
-unsigned char Client::command(const char* method, const NameValueList* args, bool with_struct) {
-    if (!call(method, CallParams{args, with_struct}))
-        return 0;
-    pugi::xml_node typed;
+bool Client::typed_call(const char* method, const CallParams& params, ValueType want,
+                        ValueType also, const char* expected, pugi::xml_node& typed) {
+    if (!call(method, params))
+        return false;
     const ValueType type = ResponseReader::type_of(reader_.value(), typed);
-    if (type != ValueType::Boolean)
-        return unexpected(method, type, "a boolean");
-    const char* answer = reader_.scalar_text(reader_.value());
-    if (!answer) {
+    return type == want || type == also || unexpected(method, type, expected);
+}
+
+const char* Client::scalar_call(const char* method, const CallParams& params, ValueType want,
+                                ValueType also, const char* expected) {
+    pugi::xml_node typed;
+    if (!typed_call(method, params, want, also, expected, typed))
+        return nullptr;
+    const char* text = reader_.scalar_text(reader_.value());
+    if (!text)
         bad_response();
+    return text;
+}
+
+unsigned char Client::command(const char* method, const NameValueList* args, bool with_struct) {
+    const char* answer = scalar_call(method, CallParams{args, with_struct}, ValueType::Boolean,
+                                     ValueType::Boolean, "a boolean");
+    if (!answer)
         return 0;
-    }
     if (answer[0] != '1') {
         fail(CWX_ERR_REFUSED, std::string(method) + " was refused: the application answered false");
         return 0;
@@ -117,10 +129,7 @@ unsigned char Client::command(const char* method, const NameValueList* args, boo
     return 1;
 }
 
-const NameValueList* Client::query(const char* method, const NameValueList* args,
-                                   bool with_struct) {
-    if (!call(method, CallParams{args, with_struct}))
-        return nullptr;
+const NameValueList* Client::flattened() {
     if (!reader_.flatten(reader_.value(), entries_)) {
         bad_response();
         entries_.clear();
@@ -129,22 +138,17 @@ const NameValueList* Client::query(const char* method, const NameValueList* args
     return publish();
 }
 
+const NameValueList* Client::query(const char* method, const NameValueList* args,
+                                   bool with_struct) {
+    return call(method, CallParams{args, with_struct}) ? flattened() : nullptr;
+}
+
 const NameValueList* Client::methods() {
-    constexpr const char* kMethod = "system.listMethods";
-    if (!call(kMethod, CallParams{}))
-        return nullptr;
     pugi::xml_node typed;
-    const ValueType type = ResponseReader::type_of(reader_.value(), typed);
-    if (type != ValueType::Array) {
-        unexpected(kMethod, type, "an array");
-        return nullptr;
-    }
-    if (!reader_.flatten(reader_.value(), entries_)) {
-        bad_response();
-        entries_.clear();
-        return nullptr;
-    }
-    return publish();
+    return typed_call("system.listMethods", CallParams{}, ValueType::Array, ValueType::Array,
+                      "an array", typed)
+               ? flattened()
+               : nullptr;
 }
 
 const NameValueList* Client::prototypes(const char* method) {
@@ -207,35 +211,21 @@ const NameValueList* Client::prototypes(const char* method) {
     return publish();
 }
 
-const char* Client::string_answer(const char* method, const CallParams& params) {
-    if (!call(method, params))
-        return nullptr;
-    pugi::xml_node typed;
-    const ValueType type = ResponseReader::type_of(reader_.value(), typed);
-    if (type != ValueType::String) {
-        unexpected(method, type, "a string");
-        return nullptr;
-    }
-    return reader_.scalar_text(reader_.value());
-}
-
 const char* Client::method_help(const char* method) {
-    return string_answer("system.methodHelp", CallParams{nullptr, false, method ? method : ""});
+    return scalar_call("system.methodHelp", CallParams{nullptr, false, method ? method : ""},
+                       ValueType::String, ValueType::String, "a string");
 }
 
 const char* Client::error_message(const NameValueList* args) {
-    return string_answer("GetErrorMessage", CallParams{args, true});
+    return scalar_call("GetErrorMessage", CallParams{args, true}, ValueType::String,
+                       ValueType::String, "a string");
 }
 
 CWBitmap Client::picture(const char* method, const NameValueList* args) {
-    if (!call(method, CallParams{args, true}))
-        return 0;
     pugi::xml_node typed;
-    const ValueType type = ResponseReader::type_of(reader_.value(), typed);
-    if (type != ValueType::Base64) {
-        unexpected(method, type, "a base64 picture");
+    if (!typed_call(method, CallParams{args, true}, ValueType::Base64, ValueType::Base64,
+                    "a base64 picture", typed))
         return 0;
-    }
     std::string why;
     if (!decode_base64(reader_.node_text(typed), png_, why)) {
         fail(CWX_ERR_IMAGE, "Picture from " + std::string(method) + " " + why);
@@ -252,19 +242,10 @@ CWBitmap Client::picture(const char* method, const NameValueList* args) {
 }
 
 std::int32_t Client::number(const char* method) {
-    if (!call(method, CallParams{}))
+    const char* text =
+        scalar_call(method, CallParams{}, ValueType::Int, ValueType::Int, "an int");
+    if (!text)
         return -1;
-    pugi::xml_node typed;
-    const ValueType type = ResponseReader::type_of(reader_.value(), typed);
-    if (type != ValueType::Int) {
-        unexpected(method, type, "an int");
-        return -1;
-    }
-    const char* text = reader_.scalar_text(reader_.value());
-    if (!text) {
-        bad_response();
-        return -1;
-    }
     // scalar_text gave the canonical decimal form.
     std::int64_t value = 0;
     std::from_chars(text, text + std::strlen(text), value);
@@ -277,20 +258,11 @@ std::int32_t Client::number(const char* method) {
 }
 
 unsigned char Client::busy() {
-    constexpr const char* kMethod = "IsBusy";
-    if (!call(kMethod, CallParams{}))
+    // An integer is read too: non-zero is busy.
+    const char* text =
+        scalar_call("IsBusy", CallParams{}, ValueType::Boolean, ValueType::Int, "a boolean");
+    if (!text)
         return 255;
-    pugi::xml_node typed;
-    const ValueType type = ResponseReader::type_of(reader_.value(), typed);
-    if (type != ValueType::Boolean && type != ValueType::Int) {
-        unexpected(kMethod, type, "a boolean");
-        return 255;
-    }
-    const char* text = reader_.scalar_text(reader_.value());
-    if (!text) {
-        bad_response();
-        return 255;
-    }
     return std::strcmp(text, "0") == 0 ? 0 : 1;
 }
 

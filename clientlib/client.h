@@ -55,9 +55,17 @@ private:
     bool call(const char* method, const CallParams& params);
     bool port_ok(); // records CWX_ERR_SETTINGS when not
     void bad_response(); // the reader's problem() as CWX_ERR_BAD_RESPONSE
-    const char* string_answer(const char* method, const CallParams& params);
+    // Makes the call and checks that the answer is of type `want` or `also`;
+    // false with the error recorded otherwise. `typed`: the type element.
+    bool typed_call(const char* method, const CallParams& params, ValueType want, ValueType also,
+                    const char* expected, pugi::xml_node& typed);
+    // typed_call for a scalar: its text by the documented rules, or nullptr
+    // with the error recorded.
+    const char* scalar_call(const char* method, const CallParams& params, ValueType want,
+                            ValueType also, const char* expected);
     bool unexpected(const char* method, ValueType got, const char* expected);
     const NameValueList* publish();
+    const NameValueList* flattened(); // the answer as the published list
 
     std::int32_t port_ = 8080;
     std::string host_ = "localhost";
