@@ -132,9 +132,10 @@ CWXML_API unsigned char RosterLink(void);
  * Each calls the remote method of its own name with one parameter: a struct
  * holding every entry of `args` as a string member, in list order, duplicates
  * included. A NULL `args`, or a count of 0 or below, sends an empty struct.
- * An entry whose name or value holds a control character XML 1.0 cannot
- * carry (below 32, other than TAB, LF, CR) or is not valid UTF-8 is refused
- * before anything is sent: 0 with CWX_ERR_BAD_ARGUMENT, naming the entry.
+ * An entry whose name or value holds a character XML 1.0 cannot carry (a
+ * control below 32 other than TAB, LF, CR; U+FFFE, U+FFFF) or is not valid
+ * UTF-8 is refused before anything is sent: 0 with CWX_ERR_BAD_ARGUMENT,
+ * naming the entry.
  * Results and failures as for the commands above. */
 
 /* Open: opens a card design (e.g. File=/path/to/design.idc). */
