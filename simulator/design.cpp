@@ -1,5 +1,7 @@
 #include "design.h"
 
+#include "text.h"
+
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -22,12 +24,6 @@ std::string trim(std::string_view s) {
         return {};
     auto end = s.find_last_not_of(" \t\r");
     return std::string(s.substr(begin, end - begin + 1));
-}
-
-std::string lower(std::string s) {
-    std::transform(s.begin(), s.end(), s.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return s;
 }
 
 class Parser {
@@ -72,7 +68,7 @@ class Parser {
     }
 
     bool yesNo(const std::string& value) const {
-        auto v = lower(value);
+        auto v = asciiLower(value);
         if (v == "yes" || v == "true" || v == "1")
             return true;
         if (v == "no" || v == "false" || v == "0")
@@ -109,7 +105,7 @@ class Parser {
                     fail("section header without closing ']'");
                 std::string head = trim(std::string_view(ln).substr(1, ln.size() - 2));
                 auto space = head.find(' ');
-                std::string kind = lower(head.substr(0, space));
+                std::string kind = asciiLower(head.substr(0, space));
                 std::string name = space == std::string::npos ? "" : trim(head.substr(space + 1));
                 if (kind == "design" && name.empty()) {
                     if (sawDesign)
@@ -125,17 +121,17 @@ class Parser {
                             "' is not a valid name (letters, digits and _, starting with a letter, "
                             "at most 64)");
                     if (kind == "field") {
-                        if (lower(name) == "id")
+                        if (asciiLower(name) == "id")
                             fail("'Id' is reserved for the record number");
                         for (const auto& f : d.fields)
-                            if (lower(f.name) == lower(name))
+                            if (asciiLower(f.name) == asciiLower(name))
                                 fail("field '" + name + "' is defined twice");
                         d.fields.push_back(FieldDef{});
                         d.fields.back().name = name;
                         section = Section::Field;
                     } else {
                         for (const auto& t : d.templates)
-                            if (lower(t.name) == lower(name))
+                            if (asciiLower(t.name) == asciiLower(name))
                                 fail("template '" + name + "' is defined twice");
                         d.templates.push_back(TemplateDef{});
                         d.templates.back().name = name;
@@ -150,7 +146,7 @@ class Parser {
             auto eq = ln.find('=');
             if (eq == std::string::npos)
                 fail("expected 'key = value'");
-            std::string key = lower(trim(std::string_view(ln).substr(0, eq)));
+            std::string key = asciiLower(trim(std::string_view(ln).substr(0, eq)));
             std::string value = trim(std::string_view(ln).substr(eq + 1));
             switch (section) {
             case Section::None:
@@ -222,7 +218,7 @@ class Parser {
                  {"signature", FieldKind::Signature},
                  {"fingerprint", FieldKind::Fingerprint},
                  {"label", FieldKind::Label}}};
-            auto v = lower(value);
+            auto v = asciiLower(value);
             auto it = std::find_if(kinds.begin(), kinds.end(),
                                    [&](const auto& k) { return k.first == v; });
             if (it == kinds.end())
@@ -238,7 +234,7 @@ class Parser {
             f.w = p[2];
             f.h = p[3];
         } else if (key == "side") {
-            auto v = lower(value);
+            auto v = asciiLower(value);
             if (v != "front" && v != "back")
                 fail("side must be front or back");
             f.side = v;
@@ -249,14 +245,14 @@ class Parser {
         else if (key == "color" || key == "colour")
             f.color = colour(value);
         else if (key == "align") {
-            auto v = lower(value);
+            auto v = asciiLower(value);
             if (v != "left" && v != "center" && v != "right")
                 fail("align must be left, center or right");
             f.align = v;
         } else if (key == "text")
             f.text = value;
         else if (key == "sample") {
-            auto v = lower(value);
+            auto v = asciiLower(value);
             if (std::find(kSamples.begin(), kSamples.end(), v) == kSamples.end())
                 fail("unknown sample '" + value + "'");
             f.sample = v;

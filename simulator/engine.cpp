@@ -3,6 +3,7 @@
 #include "csv.h"
 #include "pictures.h"
 #include "sample.h"
+#include "text.h"
 
 #include <QColor>
 
@@ -25,24 +26,17 @@ constexpr std::size_t kMaxQueued = 1000;
 constexpr std::size_t kRecentCalls = 50;
 constexpr std::uintmax_t kMaxCsvBytes = 64u << 20;
 
-std::string lower(std::string s) {
-    for (auto& c : s)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return s;
-}
-
 // The value of the first of `names` present in `args`, or nullopt.
 std::optional<std::string> argOf(const Pairs& args, std::initializer_list<const char*> names) {
     for (const char* n : names)
         for (const auto& [k, v] : args)
-            if (lower(k) == lower(n))
+            if (asciiLower(k) == asciiLower(n))
                 return v;
     return std::nullopt;
 }
 
 bool truthy(const std::string& method, const std::string& name, const std::string& value) {
-    auto v = lower(value);
+    auto v = asciiLower(value);
     if (v == "on" || v == "yes" || v == "true" || v == "1")
         return true;
     if (v == "off" || v == "no" || v == "false" || v == "0")
@@ -101,7 +95,7 @@ void onlyKnownKeys(const std::string& method, const Pairs& args) {
         return;
     for (const auto& [k, v] : args) {
         if (std::any_of(it->second.begin(), it->second.end(),
-                        [&](const std::string& n) { return lower(k) == lower(n); }))
+                        [&](const std::string& n) { return asciiLower(k) == asciiLower(n); }))
             continue;
         std::string names;
         for (const auto& n : it->second)
@@ -420,7 +414,8 @@ void Engine::validate(const std::string& method, const Pairs& args) {
             throw CwError(code::BadArgument, "ServerMode needs Mode=On or Mode=Off");
         truthy(method, "Mode", *m);
     } else if (method == "FlipBadge") {
-        if (auto s = argOf(args, {"Side"}); s && lower(*s) != "front" && lower(*s) != "back")
+        if (auto s = argOf(args, {"Side"});
+            s && asciiLower(*s) != "front" && asciiLower(*s) != "back")
             throw CwError(code::BadArgument,
                           "FlipBadge: Side must be Front or Back, not '" + *s + "'");
     } else if (method == "CreateTemplate" || method == "ReviseTemplate" || method == "Template") {
@@ -702,7 +697,7 @@ void Engine::run(const Job& job) {
         serverMode_ = truthy(m, "Mode", v ? *v : args.front().second);
     } else if (m == "FlipBadge") {
         auto s = argOf(args, {"Side"});
-        side_ = s ? lower(*s) : (side_ == "front" ? "back" : "front");
+        side_ = s ? asciiLower(*s) : (side_ == "front" ? "back" : "front");
     } else if (m == "CreateTemplate" || m == "ReviseTemplate") {
         auto name = argOf(args, {"Name", "Template"}).value_or("");
         auto it = std::find_if(templates_.begin(), templates_.end(),
@@ -1085,7 +1080,7 @@ std::string Engine::picture(const std::string& method, const Pairs& args) {
     if (method == "GetBadgeImage") {
         std::string side = side_;
         if (auto s = argOf(args, {"Side"})) {
-            side = lower(*s);
+            side = asciiLower(*s);
             if (side != "front" && side != "back")
                 throw CwError(code::BadArgument,
                               "GetBadgeImage: Side must be Front or Back, not '" + *s + "'");

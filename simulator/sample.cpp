@@ -1,6 +1,7 @@
 #include "sample.h"
 
 #include "pictures.h"
+#include "text.h"
 
 #include <array>
 #include <chrono>
@@ -25,13 +26,6 @@ constexpr std::array kCompany = {"Northwind Freight", "Blue Harbor Labs", "Kestr
 constexpr std::array kDepartment = {"Reception", "Engineering", "Finance",
                                     "Research",  "Facilities",  "Sales",
                                     "Legal",     "Design",      "Operations"};
-
-std::string lowerAscii(std::string s) {
-    for (auto& c : s)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return s;
-}
 
 } // namespace
 
@@ -75,7 +69,7 @@ void generatePeople(const Design& design, Roster& roster, int count,
                 else if (s == "sequence")
                     v = std::to_string(1001 + i);
                 else if (s == "email")
-                    v = lowerAscii(first + "." + last) + "@example.com";
+                    v = asciiLower(first + "." + last) + "@example.com";
                 else if (s == "phone") {
                     char buf[32];
                     std::snprintf(buf, sizeof buf, "+1 555 %04u",

@@ -65,6 +65,13 @@ std::string carriedText(std::string_view text) {
     return out;
 }
 
+std::string asciiLower(std::string text) {
+    for (auto& c : text)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
 std::string placeOf(std::string_view text, std::size_t offset) {
     auto before = text.substr(0, offset);
     auto line = 1 + std::count(before.begin(), before.end(), '\n');

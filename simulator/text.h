@@ -14,6 +14,9 @@ std::size_t firstUncarried(std::string_view text);
 // The text with every sequence that breaks this replaced by U+FFFD.
 std::string carriedText(std::string_view text);
 
+// A to Z made a to z; every other byte kept (whatever the locale).
+std::string asciiLower(std::string text);
+
 // "line L, byte B (0xNN)": where `offset` falls in `text`, for messages.
 std::string placeOf(std::string_view text, std::size_t offset);
 
