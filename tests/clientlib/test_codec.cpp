@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "cw_bitmap.h"
 #include "picture.h"
 #include "request.h"
 #include "response.h"
@@ -362,6 +363,45 @@ TEST(Settings, HostsAndAccessKeysThatCannotBeUsedAreNamed) {
     EXPECT_FALSE(cwx::check_access_key("k\r\nX-Other: 1", why));
     EXPECT_EQ(why, "The access key holds control character 0x0d at byte 1, which an HTTP header "
                    "cannot carry");
+}
+
+// ---- bitmap handles ---------------------------------------------------------
+
+TEST(Bitmap, SizesWithinTheLimitsOnlyAndEachHandleCounted) {
+    struct Row {
+        int32_t width;
+        int32_t height;
+        bool ok;
+    };
+    const Row rows[] = {
+        {1, 1, true},
+        {3, 2, true},
+        {CW_BITMAP_MAX_SIDE, 1, true},
+        {0, 5, false},
+        {5, -1, false},
+        {CW_BITMAP_MAX_SIDE + 1, 1, false},
+        {1, CW_BITMAP_MAX_SIDE + 1, false},
+        {CW_BITMAP_MAX_SIDE, CW_BITMAP_MAX_SIDE, false}, // above the pixel limit
+    };
+    const long live = cw_bitmap_live_count();
+    for (const Row& row : rows) {
+        const CWBitmap b = cw_bitmap_create(row.width, row.height);
+        EXPECT_EQ(b != 0, row.ok) << row.width << " x " << row.height;
+        if (!b)
+            continue;
+        EXPECT_EQ(cw_bitmap_live_count(), live + 1);
+        EXPECT_EQ(cw_bitmap_width(b), row.width);
+        EXPECT_EQ(cw_bitmap_height(b), row.height);
+        EXPECT_EQ(cw_bitmap_stride(b), row.width * 4);
+        const uint32_t* px = cw_bitmap_pixels(b);
+        EXPECT_EQ(px[0], 0u);
+        EXPECT_EQ(px[static_cast<std::size_t>(row.width) * row.height - 1], 0u);
+        cw_bitmap_delete(b);
+    }
+    EXPECT_EQ(cw_bitmap_live_count(), live);
+    cw_bitmap_delete(0);
+    EXPECT_EQ(cw_bitmap_width(0), 0);
+    EXPECT_EQ(cw_bitmap_pixels(0), nullptr);
 }
 
 } // namespace
