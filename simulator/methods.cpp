@@ -6,6 +6,7 @@
 #include <xmlrpc-c/base.hpp>
 #include <xmlrpc-c/girerr.hpp>
 
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -212,10 +213,16 @@ unsigned long callsLoggedOnThisThread() {
 void logCall(Engine& engine, const std::string& method, double milliseconds,
              const std::string& outcome) {
     ++loggedHere;
-    char line[512];
-    std::snprintf(line, sizeof line, "%s %.2f ms %s", method.c_str(), milliseconds,
-                  outcome.c_str());
-    std::fprintf(stderr, "cardwright-sim: %s\n", line);
+    char ms[32];
+    auto end = std::to_chars(ms, ms + sizeof ms, milliseconds, std::chars_format::fixed, 2).ptr;
+    std::string line = method + " " + std::string(ms, end) + " ms " + outcome;
+    if (line.size() > 500)
+        line.resize(500);
+    // One line per call, whatever the call held: no line breaks from its texts.
+    for (auto& c : line)
+        if (static_cast<unsigned char>(c) < 0x20)
+            c = ' ';
+    std::fprintf(stderr, "cardwright-sim: %s\n", line.c_str());
     engine.recordCall(line);
 }
 
