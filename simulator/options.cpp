@@ -92,6 +92,9 @@ Options parseOptions(const std::vector<std::string>& args) {
                 throw OptionsError("--bind needs an address");
         } else if (arg == "--access-key") {
             o.accessKey = next();
+            // An empty key would silently mean "no key required".
+            if (o.accessKey.empty())
+                throw OptionsError("--access-key needs a non-empty key");
         } else if (arg == "--role") {
             auto v = next();
             if (v == "cardwright")

@@ -91,7 +91,8 @@ TEST(Options, Refused) {
                                                          {"--design", ""},
                                                          {"-x"},
                                                          {"design.idc"},
-                                                         {"--bind", ""}};
+                                                         {"--bind", ""},
+                                                         {"--access-key", ""}};
     for (const auto& args : cases)
         EXPECT_THROW(parseOptions(args), OptionsError) << args[0];
 }
