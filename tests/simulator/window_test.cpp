@@ -44,6 +44,10 @@ TEST(SimWindow, ShowsRoleDesignPortBadgeAndCalls) {
     ASSERT_EQ(calls->count(), 2); // newest first
     EXPECT_EQ(calls->item(0)->text(), QStringLiteral("GetCount 0.10 ms ok"));
     EXPECT_TRUE(calls->item(1)->text().startsWith(QStringLiteral("Open finished: ")));
+    // With --port 0 the port is known only once it listens (after --start-delay).
+    engine.setListenPort(18123);
+    QTRY_COMPARE_WITH_TIMEOUT(window.windowTitle(),
+                              QStringLiteral("RosterLink (simulator) - w.idc - port 18123"), 5000);
 
     // Restore brings the minimised window back.
     engine.command("Restore", {});
