@@ -262,6 +262,25 @@ TEST_F(SimWindow, HelpShowsPrototypesAndTextAndXmlShowsTheLastExchange) {
     EXPECT_TRUE(received.contains(QStringLiteral("<methodResponse>"))) << received.toStdString();
     EXPECT_TRUE(received.contains(QStringLiteral("<name>Design</name>"))) << received.toStdString();
     EXPECT_FALSE(status.isEmpty());
+
+    // "Enable XML Access" flips its mark and tells the library: on records
+    // the exchange (as the library does from the start), off forgets it.
+    const struct {
+        bool checked;
+        bool recorded;
+    } clicks[] = {{true, true}, {false, false}, {true, true}};
+    for (const auto& click : clicks) {
+        SCOPED_TRACE(click.checked);
+        form->EnableXMLAccess1->trigger();
+        EXPECT_EQ(form->EnableXMLAccess1->isChecked(), click.checked);
+        w.go(QStringLiteral("GetCount"));
+        form->GetSentXML1->trigger();
+        EXPECT_EQ(form->ResultsList->toPlainText().contains(
+                      QStringLiteral("<methodName>GetCount</methodName>")),
+                  click.recorded);
+        form->GetReceivedXML1->trigger();
+        EXPECT_EQ(form->ResultsList->lines().isEmpty(), !click.recorded);
+    }
 }
 
 // With --access-key every call is refused with the simulator's fault until
