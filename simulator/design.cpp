@@ -342,13 +342,6 @@ const FieldDef* Design::field(std::string_view fieldName) const {
     return nullptr;
 }
 
-const TemplateDef* Design::findTemplate(std::string_view templateName) const {
-    for (const auto& t : templates)
-        if (t.name == templateName)
-            return &t;
-    return nullptr;
-}
-
 Design parseDesign(std::string_view text, const std::filesystem::path& file) {
     return Parser(file).run(text);
 }

@@ -53,7 +53,6 @@ struct Design {
     // The fields the roster stores (everything but labels), in file order.
     std::vector<const FieldDef*> dataFields() const;
     const FieldDef* field(std::string_view fieldName) const; // data fields only
-    const TemplateDef* findTemplate(std::string_view templateName) const;
 };
 
 class DesignError : public std::runtime_error {
