@@ -3,8 +3,10 @@
 // which accepted commands run one after another.
 //
 // Thread model: XML-RPC calls arrive on many server threads; every public
-// member locks one mutex, and queued commands run on one worker thread
-// under that same mutex, so callers always see a consistent state.
+// member that reads or changes the application's state locks one mutex, and
+// queued commands run on one worker thread under that same mutex, so callers
+// always see a consistent state. IsBusy and GetLastCommandError read atomics
+// instead, so they answer at once while a long command runs.
 #pragma once
 
 #include "design.h"
