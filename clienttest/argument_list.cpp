@@ -36,19 +36,6 @@ bool isLineEnd(QChar c)
     return c == u'\n' || c == QChar::ParagraphSeparator || c == QChar::LineSeparator;
 }
 
-// The platform's Trim on a view: off with every leading and trailing
-// character whose code is 32 or less.
-QStringView trimmed(QStringView s)
-{
-    qsizetype first = 0;
-    qsizetype last = s.size();
-    while (first < last && s[first].unicode() <= 32)
-        ++first;
-    while (last > first && s[last - 1].unicode() <= 32)
-        --last;
-    return s.sliced(first, last - first);
-}
-
 // At most `length` code units, without splitting a surrogate pair: half a
 // character would reach the library as a replacement character.
 QStringView cut(QStringView s, qsizetype length)
@@ -76,13 +63,13 @@ std::vector<Argument> parse(QStringView text)
         start = end + 1;
         ++lineNumber;
 
-        if (trimmed(line).isEmpty())
+        if (vcl::Trim(line).isEmpty())
             continue;
-        const qsizetype equals = line.indexOf(u'='); // the first "="
-        if (equals < 0)
+        const int equals = vcl::AnsiPos(u"=", line); // the first "=", counted from 1
+        if (equals == 0)
             throw vcl::Exception(invalidStructureFormat());
-        const QStringView name = trimmed(line.first(equals));
-        const QStringView value = trimmed(cut(line.sliced(equals + 1), MaxValueLength));
+        const QStringView name = vcl::Trim(line.first(equals - 1));
+        const QStringView value = vcl::Trim(cut(line.sliced(equals), MaxValueLength));
         // A NUL would silently cut the string handed to the library, so a
         // criterion such as a Delete key could reach it shortened.
         if (name.contains(QChar(u'\0')) || value.contains(QChar(u'\0')))

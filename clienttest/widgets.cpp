@@ -80,13 +80,6 @@ SpeedButton::GlyphState SpeedButton::currentGlyphState() const
     return glyphState(isEnabled(), isDown(), isChecked());
 }
 
-QImage SpeedButton::glyph(GlyphState state) const
-{
-    const int width = FStrip.width() / FGlyphCount;
-    const int index = static_cast<int>(state) < FGlyphCount ? static_cast<int>(state) : 0;
-    return FStrip.copy(index * width, 0, width, FStrip.height());
-}
-
 void SpeedButton::paintEvent(QPaintEvent* /*event*/)
 {
     QStylePainter painter(this);

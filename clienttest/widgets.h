@@ -67,7 +67,6 @@ public:
 
     static GlyphState glyphState(bool enabled, bool pressed, bool checked);
     GlyphState currentGlyphState() const;
-    QImage glyph(GlyphState state) const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QString>
 #include <QStringList>
+#include <QStringView>
 
 #include <cstdint>
 #include <exception>
@@ -35,11 +36,12 @@ public:
 };
 
 // Removes every leading and trailing character whose code is 32 or less.
-QString Trim(const QString& s);
+// Answers a view into `s`.
+QStringView Trim(QStringView s);
 
 // 1-based position of the first occurrence of `sub` in `s`; 0 when absent
 // (and for an empty `sub`).
-int AnsiPos(const QString& sub, const QString& s);
+int AnsiPos(QStringView sub, QStringView s);
 
 // Strict conversion to a signed 32-bit integer. Accepted, and nothing else:
 //   [blanks] [+|-] digits [blanks]

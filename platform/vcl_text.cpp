@@ -29,18 +29,18 @@ int digitValue(QChar c, int base)
 
 } // namespace
 
-QString Trim(const QString& s)
+QStringView Trim(QStringView s)
 {
     qsizetype first = 0;
     qsizetype last = s.size();
-    while (first < last && s.at(first).unicode() <= 32)
+    while (first < last && s[first].unicode() <= 32)
         ++first;
-    while (last > first && s.at(last - 1).unicode() <= 32)
+    while (last > first && s[last - 1].unicode() <= 32)
         --last;
-    return s.mid(first, last - first);
+    return s.sliced(first, last - first);
 }
 
-int AnsiPos(const QString& sub, const QString& s)
+int AnsiPos(QStringView sub, QStringView s)
 {
     if (sub.isEmpty())
         return 0;
