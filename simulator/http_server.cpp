@@ -140,7 +140,11 @@ struct HttpServer::KeyCheck {
         }
         char* end = nullptr;
         unsigned long long length = std::strtoull(lengthText, &end, 10);
-        if (end == lengthText || *end != '\0' || length > kMaxDrain) {
+        if (end == lengthText || *end != '\0' || *lengthText == '-') {
+            respond(session, 400, "text/plain", "Content-Length is not a number\n");
+            return;
+        }
+        if (length > kMaxDrain) {
             respond(session, 413, "text/plain", "The request body is larger than 16 MiB\n");
             return;
         }
