@@ -65,7 +65,9 @@ QPushButton* makeButton(QWidget* parent, const QString& objectName, const QStrin
     auto* button = new QPushButton(caption, parent);
     button->setObjectName(objectName);
     button->setGeometry(bounds);
-    button->setAutoDefault(false);
+    // Enter clicks the focused button, as Space does (the framework's
+    // buttons answer both).
+    button->setAutoDefault(true);
     return button;
 }
 

@@ -400,6 +400,17 @@ TEST_F(Layout, EveryEventIsBoundToItsHandler)
     find<QPushButton>("ToolKitButton")->click();
     EXPECT_EQ(calls(), std::vector<std::string>{"Close"});
 
+    // Enter on a focused button clicks it, as Space does.
+    form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    for (const auto& [button, call] : {std::pair{"ToolKitButton", "Close"}, std::pair{"Button1", "SetXMLAccessKey"}}) {
+        fake::reset();
+        find<QPushButton>(button)->setFocus();
+        QTest::keyClick(find<QPushButton>(button), Qt::Key_Return);
+        ASSERT_FALSE(calls().empty()) << button;
+        EXPECT_EQ(calls().front(), call);
+    }
+
     // Choosing an item in the list runs nothing by itself.
     fake::reset();
     listMethods({QStringLiteral("Close"), QStringLiteral("Next")});
