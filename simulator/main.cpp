@@ -76,13 +76,29 @@ int main(int argc, char** argv) {
                      "running without a window, as with --show hidden\n");
         options.show = Show::Hidden;
     }
-    if (options.show == Show::Hidden && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    bool platformChosen = !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+    if (!platformChosen)
+        // A display that is named but cannot be reached falls back to no
+        // window, instead of Qt aborting.
+        qputenv("QT_QPA_PLATFORM", options.show == Show::Hidden ? "offscreen"
+                                   : qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
+                                       ? "xcb;offscreen"
+                                       : "wayland;xcb;offscreen");
     std::unique_ptr<QGuiApplication> app;
     if (options.show == Show::Hidden)
         app = std::make_unique<QGuiApplication>(argc, argv);
     else
         app = std::make_unique<QApplication>(argc, argv);
+    if (options.show != Show::Hidden && !platformChosen &&
+        QGuiApplication::platformName() == QStringLiteral("offscreen")) {
+        std::fprintf(
+            stderr,
+            "cardwright-sim: cannot reach the display (%s): running without a "
+            "window, as with --show hidden\n",
+            qgetenv(qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ? "DISPLAY" : "WAYLAND_DISPLAY")
+                .constData());
+        options.show = Show::Hidden;
+    }
 
     Engine engine(options);
     auto registry = buildRegistry(engine, options);

@@ -41,6 +41,22 @@ for args, rc, text in [
     c.check(r.returncode == rc, f"{args}: exit {r.returncode}, expected {rc}")
     c.check(text in r.stdout + r.stderr, f"{args}: '{text}' not in {r.stdout + r.stderr!r}")
 
+# A window asked for on a display that cannot be reached: it runs without one
+# instead of aborting.
+env = {k: v for k, v in os.environ.items() if k not in ("QT_QPA_PLATFORM", "WAYLAND_DISPLAY")}
+env["DISPLAY"] = ":97"  # no X server there
+proc = subprocess.Popen([SIM, "--port", "0", "--show", "normal"], stderr=subprocess.PIPE, text=True, env=env)
+said = []
+for line in proc.stderr:
+    said.append(line)
+    if "listening on" in line:
+        break
+proc.terminate()
+rc = proc.wait(10)
+c.check(any("cannot reach the display" in l for l in said) and any("listening on" in l for l in said),
+        f"an unreachable display: runs without a window: {said}")
+c.check(rc == 0, f"and stops cleanly: {rc}")
+
 # Access key: missing, wrong, right; introspection is covered too.
 with Sim("--access-key", "s3cret key") as sim:
     c.fault(lambda: sim.proxy().GetCount(), 14, "no key", "missing")
