@@ -175,7 +175,8 @@ struct HttpServer::KeyCheck {
                                      [](char c) { return static_cast<unsigned char>(c) >= 0xF0; });
             wide != body.end()) {
             std::string why = "Bad request: characters above U+FFFF (such as emoji) cannot be "
-                              "carried by this server; the first is at byte " +
+                              "carried by this server; the first (or a byte that is not UTF-8) "
+                              "is at byte " +
                               std::to_string(wide - body.begin());
             logCall(*self->engine, "(request)", 0.0, "fault 3: " + why);
             answerFault(session, code::BadArgument, why);
