@@ -508,6 +508,19 @@ TEST_F(RemoteControl, XMLViewsKeepTheErrorOfTheFailedCall)
     EXPECT_EQ(form->ErrorCode->text(), QStringLiteral("-1"));
     EXPECT_EQ(form->Message->text(), kErrorText);
     EXPECT_EQ(form->ResultsList->toPlainText(), QString());
+
+    // And after a method that failed ("Next" refused by the library).
+    fake::setError(-8, "No next record");
+    form->MethodsComboBox->addItem(QStringLiteral("Next"));
+    form->MethodsComboBox->setCurrentIndex(0);
+    form->ToolKitButton->click();
+    ASSERT_EQ(form->ErrorCode->text(), QStringLiteral("-8"));
+    fake::pushText("GetSentXML", "<methodCall>\r\n<methodName>Next</methodName>\r\n</methodCall>");
+    form->GetSentXML1Click(nullptr);
+    EXPECT_EQ(form->ResultsList->toPlainText(),
+              QStringLiteral("<methodCall>\n<methodName>Next</methodName>\n</methodCall>"));
+    EXPECT_EQ(form->ErrorCode->text(), QStringLiteral("-8"));
+    EXPECT_EQ(form->Message->text(), QStringLiteral("No next record"));
 }
 
 } // namespace
