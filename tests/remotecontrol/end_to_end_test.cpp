@@ -115,11 +115,3 @@ TEST_F(EndToEnd, ConnectWhereNothingListensShowsTheLibrarysErrorAfterTheWait)
 }
 
 } // namespace
-
-int main(int argc, char** argv)
-{
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    vcl::Application application(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

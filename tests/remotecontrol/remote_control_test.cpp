@@ -524,11 +524,3 @@ TEST_F(RemoteControl, XMLViewsKeepTheErrorOfTheFailedCall)
 }
 
 } // namespace
-
-int main(int argc, char** argv)
-{
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    vcl::Application application(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
