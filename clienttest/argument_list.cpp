@@ -5,7 +5,7 @@
 // milliseconds.
 #include "argument_list.h"
 
-#include "vcl.h"
+#include "vcl_text.h"
 
 #include <QStringEncoder>
 
@@ -16,30 +16,29 @@
 
 namespace arguments {
 
-QString structureMustBeSelected() { return QStringLiteral("Structure must be selected"); }
+QString structureMustBeSelected() {
+    return QStringLiteral("Structure must be selected");
+}
 
-QString invalidStructureFormat()
-{
+QString invalidStructureFormat() {
     return QStringLiteral("Invalid structure format.\nEach line must be Name=Value");
 }
 
-QString nulCharacterInLine(int lineNumber)
-{
-    return QStringLiteral("Invalid structure format.\nLine %1 holds a NUL character, which cannot be passed")
+QString nulCharacterInLine(int lineNumber) {
+    return QStringLiteral(
+               "Invalid structure format.\nLine %1 holds a NUL character, which cannot be passed")
         .arg(lineNumber);
 }
 
 namespace {
 
-bool isLineEnd(QChar c)
-{
+bool isLineEnd(QChar c) {
     return c == u'\n' || c == QChar::ParagraphSeparator || c == QChar::LineSeparator;
 }
 
 // At most `length` code units, without splitting a surrogate pair: half a
 // character would reach the library as a replacement character.
-QStringView cut(QStringView s, qsizetype length)
-{
+QStringView cut(QStringView s, qsizetype length) {
     if (s.size() <= length)
         return s;
     QStringView part = s.first(length);
@@ -50,8 +49,7 @@ QStringView cut(QStringView s, qsizetype length)
 
 } // namespace
 
-std::vector<Argument> parse(QStringView text)
-{
+std::vector<Argument> parse(QStringView text) {
     std::vector<Argument> entries;
     int lineNumber = 0;
     qsizetype start = 0;
@@ -79,8 +77,7 @@ std::vector<Argument> parse(QStringView text)
     return entries;
 }
 
-void release(NameValueList& list)
-{
+void release(NameValueList& list) {
     for (int32_t i = 0; i < list.count; ++i) {
         if (list.names != nullptr)
             std::free(list.names[i]);
@@ -98,8 +95,7 @@ void release(NameValueList& list)
 
 namespace {
 
-void freeStrings(char** strings, size_t count)
-{
+void freeStrings(char** strings, size_t count) {
     if (strings == nullptr)
         return;
     for (size_t i = 0; i < count; ++i)
@@ -109,9 +105,8 @@ void freeStrings(char** strings, size_t count)
 
 // UTF-8 copies through one reused buffer.
 class Utf8Copier {
-public:
-    char* copy(QStringView text)
-    {
+  public:
+    char* copy(QStringView text) {
         const qsizetype room = encoder.requiredSpace(text.size()) + 1;
         if (buffer.size() < static_cast<size_t>(room))
             buffer.resize(static_cast<size_t>(room));
@@ -120,15 +115,14 @@ public:
         return ::strdup(buffer.data());
     }
 
-private:
+  private:
     QStringEncoder encoder{QStringEncoder::Utf8};
     std::string buffer;
 };
 
 } // namespace
 
-void assign(NameValueList& list, const std::vector<Argument>& entries)
-{
+void assign(NameValueList& list, const std::vector<Argument>& entries) {
     if (entries.size() > static_cast<size_t>(INT32_MAX))
         throw std::bad_alloc();
     const size_t count = entries.size();

@@ -1,12 +1,12 @@
 // entry.cpp - the guard around start-up and the message loop.
 #include "entry.h"
 
-#include "vcl.h"
+#include "vcl_text.h"
 
 namespace entry {
 
-int run(const std::function<void()>& steps, const std::function<void(const QString&)>& showException)
-{
+int run(const std::function<void()>& steps,
+        const std::function<void(const QString&)>& showException) {
     try {
         steps();
     } catch (const vcl::Exception& e) {

@@ -1,29 +1,18 @@
 // help.cpp - the help button: the selected method's prototypes and help text.
 #include "tform1.h"
 
-#include "result_text.h"
-
 #include <QByteArray>
 #include <QComboBox>
 #include <QLineEdit>
 
-void TForm1::HelpButtonClick(QObject* /*sender*/)
-{
+void TForm1::HelpButtonClick(QObject* /*sender*/) {
     ClearOutputs();
     if (MethodsComboBox->count() == 0)
         return;
 
-    AppendResult(resulttext::prototypesHeading());
-    const QByteArray method = MethodsComboBox->currentText().toUtf8();
-    // Keeps the heading above the prototype lines.
-    ShowListResult(::GetMethodProtoType(method.constData()), false);
-
-    const QByteArray again = MethodsComboBox->currentText().toUtf8();
-    const char* help = ::GetMethodHelp(again.constData());
-    if (help != nullptr) {
-        AppendResult(resulttext::helpLines(help).join(u'\n'));
-    } else {
-        AppendResult(resulttext::noHelpAvailable());
-        ShowLastError();
-    }
+    const methods::HelpDisplay display = methods::help(MethodsComboBox->currentText().toUtf8());
+    for (const QString& text : display.appends)
+        AppendResult(text);
+    if (display.error)
+        ShowError(display.error->first, display.error->second);
 }

@@ -1,32 +1,35 @@
 // result_text.cpp - list lines, numbers, the busy answer and the help split.
 #include "result_text.h"
 
-#include "vcl.h"
+#include "vcl_text.h"
 
 namespace resulttext {
 
-QString commandAccepted() { return QStringLiteral("Pending command accepted"); }
+QString commandAccepted() {
+    return QStringLiteral("Pending command accepted");
+}
 
-QString busyText(unsigned char busy)
-{
+QString busyText(unsigned char busy) {
     return busy == 1 ? QStringLiteral("True") : QStringLiteral("False");
 }
 
-QString number(int32_t value) { return QString::number(value); }
+QString number(int32_t value) {
+    return QString::number(value);
+}
 
-QString fromLibrary(const char* text) { return QString::fromUtf8(text != nullptr ? text : ""); }
+QString fromLibrary(const char* text) {
+    return QString::fromUtf8(text != nullptr ? text : "");
+}
 
 namespace {
 
-const char* entry(char* const* strings, int32_t i)
-{
+const char* entry(char* const* strings, int32_t i) {
     return strings != nullptr ? strings[i] : nullptr;
 }
 
 } // namespace
 
-QString listLines(const NameValueList& list)
-{
+QString listLines(const NameValueList& list) {
     QString lines;
     if (list.count <= 0)
         return lines;
@@ -44,8 +47,7 @@ QString listLines(const NameValueList& list)
     return lines;
 }
 
-QStringList helpLines(const char* help)
-{
+QStringList helpLines(const char* help) {
     QStringList lines;
     // The split drops empty strings, so blank lines and CR LF pairs vanish.
     vcl::ExtractStrings(QString(), QString(),
@@ -53,8 +55,12 @@ QStringList helpLines(const char* help)
     return lines;
 }
 
-QString prototypesHeading() { return QStringLiteral("PROTOTYPE(S):"); }
+QString prototypesHeading() {
+    return QStringLiteral("PROTOTYPE(S):");
+}
 
-QString noHelpAvailable() { return QStringLiteral("No help available"); }
+QString noHelpAvailable() {
+    return QStringLiteral("No help available");
+}
 
 } // namespace resulttext

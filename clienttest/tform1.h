@@ -8,6 +8,7 @@
 
 #include "cwxmlclient.h"
 #include "method.h"
+#include "methods.h"
 #include "widgets.h"
 
 #include <QMainWindow>
@@ -41,7 +42,7 @@ struct OpenDialog {
 // client area plus Qt's own menu bar; every control sits at its form
 // position in the client area.
 class TForm1 : public QMainWindow {
-public:
+  public:
     static constexpr int ClientWidth = 792;
     static constexpr int ClientHeight = 460;
 
@@ -87,7 +88,7 @@ public:
     // The window's event handlers. The sender is never used.
     void MethodsComboBoxSelect(QObject* sender); // "Go"
     void HelpButtonClick(QObject* sender);
-    void Button1Click(QObject* sender);          // "Set" (access key)
+    void Button1Click(QObject* sender); // "Set" (access key)
     void Open1Click(QObject* sender);
     void LaunchCWMinimized1Click(QObject* sender);
     void LaunchCWHidden1Click(QObject* sender);
@@ -106,14 +107,14 @@ public:
     const MethodCatalogue* methodList() const { return MethodList.get(); }
     QWidget* clientArea() const { return centralWidget(); }
 
-private:
+  private:
     // Tests and benchmarks reach the private operations through this.
     friend struct TForm1Access;
 
     // Shared presentation of library results.
+    void ShowError(int32_t code, const QString& text);
     void ShowLastError();
     void ShowListResult(const NameValueList* list, bool clearResults);
-    void ShowCommandStatus(unsigned char status);
 
     // The argument list.
     void BuildArgumentList();
@@ -133,84 +134,20 @@ private:
     void CreateMenus();
     void CreateCatalogue();
 
-    NameValueList FArgs{0, nullptr, nullptr};   // the argument list
+    NameValueList FArgs{0, nullptr, nullptr};     // the argument list
     const NameValueList* RemoteMethods = nullptr; // last GetMethods result; never freed here
     std::unique_ptr<MethodCatalogue> MethodList;
 
-    // ---- The workbench: handler families (handlers.cpp, pictures.cpp) ----
-    using ListFunction = const NameValueList* (*)();
-    using CommandFunction = unsigned char (*)();
-    using IntegerFunction = int32_t (*)();
-    using ListCommandFunction = unsigned char (*)(const NameValueList*);
-    using PictureFunction = CWBitmap (*)(const NameValueList*);
-
+    // ---- The workbench (handlers.cpp, pictures.cpp): every method of the
+    // catalogue runs through RunMethod, by its family.
     void ClearOutputs();
     void AppendResult(const QString& lines);
-    void ListGetter(ListFunction function);
-    void StatusCommand(CommandFunction function);
-    void IntegerGetter(IntegerFunction function);
-    // Clears the outputs, checks the parameter type, rebuilds the argument
-    // list and runs `callAndShow`; an argument error ends in a message box.
-    void WithArgumentList(const std::function<void()>& callAndShow);
-    void ListCommand(ListCommandFunction function);
-    void ShowPicture(PictureFunction function);
-
-    // ---- The 54 method handlers, bound by name in the catalogue. Each calls
-    // the library function of its own name (::Name, as the member hides it).
-    void GetErrorMessage();
-    void IsBusy();
-    void GetLastCommandError();
-    void GetFeatures();
-    void GetProgramInfo();
-    void GetRecord();
-    void GetCurrent();
-    void GetCount();
-    void GetFields();
-    void GetTemplates();
-    void GetStatus();
-    void GetToolbarStatus();
-    void GetCWHandle();
-    void GetEditCount();
-    void GetUserData();
-    void GetBadgeImage();
-    void GetPhotoImage();
-    void GetSignatureImage();
-    void GetFingerprintImage();
-    void Open();
-    void Close();
-    void First();
-    void Next();
-    void Previous();
-    void Last();
-    void Select();
-    void Delete();
-    void Revise();
-    void Add();
-    void Update();
-    void Exit();
-    void Startlog();
-    void Stoplog();
-    void Restore();
-    void Focus();
-    void Video();
-    void Print();
-    void Twain();
-    void Signature();
-    void Bitmap();
-    void Preview();
-    void ServerMode();
-    void Goto();
-    void Edit();
-    void CreateTemplate();
-    void ReviseTemplate();
-    void ManageTemplates();
-    void ReviseAssignments();
-    void Fingerprint();
-    void Template();
-    void ReviseUserData();
-    void FlipBadge();
-    void RosterLinkConfig();
-    void RosterLink();
+    // Families without arguments call first and clear the outputs afterwards;
+    // the others clear first, check the parameter type and rebuild the
+    // argument list, so a refused argument (a message box) leaves them empty.
+    void RunMethod(const methods::Entry& entry);
+    void ShowOutcome(const methods::Outcome& outcome);
+    void ShowPicture(CWBitmap bitmap);
 };
 
 extern TForm1* Form1;

@@ -1,6 +1,6 @@
 // vcl_text.cpp - the framework's text routines: Trim, AnsiPos, StrToInt,
 // ExtractStrings. Plain Qt Core; no widgets.
-#include "vcl.h"
+#include "vcl_text.h"
 
 #include <limits>
 
@@ -8,14 +8,17 @@ namespace vcl {
 
 namespace {
 
-bool isBlank(QChar c) { return c == u' ' || c == u'\t'; }
+bool isBlank(QChar c) {
+    return c == u' ' || c == u'\t';
+}
 
-bool isLineBreak(QChar c) { return c == u'\r' || c == u'\n'; }
+bool isLineBreak(QChar c) {
+    return c == u'\r' || c == u'\n';
+}
 
 // Value of an ASCII digit in `base`, or -1. Other scripts' digits are refused:
 // a port or a count typed with them is almost certainly a mistake.
-int digitValue(QChar c, int base)
-{
+int digitValue(QChar c, int base) {
     const char16_t u = c.unicode();
     int v = -1;
     if (u >= u'0' && u <= u'9')
@@ -29,8 +32,7 @@ int digitValue(QChar c, int base)
 
 } // namespace
 
-QStringView Trim(QStringView s)
-{
+QStringView Trim(QStringView s) {
     qsizetype first = 0;
     qsizetype last = s.size();
     while (first < last && s[first].unicode() <= 32)
@@ -40,8 +42,7 @@ QStringView Trim(QStringView s)
     return s.sliced(first, last - first);
 }
 
-int AnsiPos(QStringView sub, QStringView s)
-{
+int AnsiPos(QStringView sub, QStringView s) {
     if (sub.isEmpty())
         return 0;
     const qsizetype at = s.indexOf(sub, 0, Qt::CaseSensitive);
@@ -50,8 +51,7 @@ int AnsiPos(QStringView sub, QStringView s)
     return static_cast<int>(at) + 1;
 }
 
-int32_t StrToInt(const QString& s)
-{
+int32_t StrToInt(const QString& s) {
     const auto refuse = [&s]() -> EConvertError {
         return EConvertError(QStringLiteral("'%1' is not a valid integer value").arg(s));
     };
@@ -97,8 +97,7 @@ int32_t StrToInt(const QString& s)
 }
 
 int ExtractStrings(const QString& separators, const QString& whitespace, const QString& content,
-                   QStringList& strings)
-{
+                   QStringList& strings) {
     int added = 0;
     const qsizetype n = content.size();
     qsizetype i = 0;
@@ -118,8 +117,7 @@ int ExtractStrings(const QString& separators, const QString& whitespace, const Q
     return added;
 }
 
-QString DialogFilter(const QString& filter)
-{
+QString DialogFilter(const QString& filter) {
     if (filter.isEmpty())
         return {};
     const QStringList parts = filter.split(u'|');

@@ -4,7 +4,7 @@
 #include "entry.h"
 #include "method.h"
 #include "result_text.h"
-#include "vcl.h"
+#include "vcl_text.h"
 
 #include <gtest/gtest.h>
 
@@ -16,14 +16,15 @@
 #include <utility>
 #include <vector>
 
-inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+inline void PrintTo(const QString& s, std::ostream* os) {
+    *os << '"' << s.toStdString() << '"';
+}
 
 namespace {
 
 // Names each row of a table after its label.
 struct ByLabel {
-    template <class P> std::string operator()(const ::testing::TestParamInfo<P>& row) const
-    {
+    template <class P> std::string operator()(const ::testing::TestParamInfo<P>& row) const {
         return row.param.label;
     }
 };
@@ -36,12 +37,13 @@ struct DispatchCase {
     std::vector<std::string> expectRan; // labels of the entries that ran
 };
 
-void PrintTo(const DispatchCase& row, std::ostream* os) { *os << row.label; }
+void PrintTo(const DispatchCase& row, std::ostream* os) {
+    *os << row.label;
+}
 
 class Dispatch : public ::testing::TestWithParam<DispatchCase> {};
 
-TEST_P(Dispatch, RunsOnlyTheFirstExactMatch)
-{
+TEST_P(Dispatch, RunsOnlyTheFirstExactMatch) {
     std::vector<std::string> ran;
     MethodCatalogue catalogue;
     const auto add = [&](const char* name, const char* label, bool withHandler) {
@@ -64,20 +66,20 @@ TEST_P(Dispatch, RunsOnlyTheFirstExactMatch)
 
 INSTANTIATE_TEST_SUITE_P(
     Catalogue, Dispatch,
-    ::testing::Values(DispatchCase{"exact", QStringLiteral("GetCount"), {"GetCount"}},
-                      DispatchCase{"firstMatchWinsAndUnsetIsSkipped", QStringLiteral("Open"), {"first Open"}},
-                      DispatchCase{"lowerCase", QStringLiteral("getcount"), {}},
-                      DispatchCase{"capitalLDiffers", QStringLiteral("StartLog"), {}},
-                      DispatchCase{"trailingBlank", QStringLiteral("GetCount "), {}},
-                      DispatchCase{"leadingBlank", QStringLiteral(" GetCount"), {}},
-                      DispatchCase{"prefix", QStringLiteral("GetCoun"), {}},
-                      DispatchCase{"unknown", QStringLiteral("NotAMethod"), {}},
-                      DispatchCase{"empty", QString(), {}},
-                      DispatchCase{"nonAscii", QStringLiteral("Größe"), {"Größe"}}),
+    ::testing::Values(
+        DispatchCase{"exact", QStringLiteral("GetCount"), {"GetCount"}},
+        DispatchCase{"firstMatchWinsAndUnsetIsSkipped", QStringLiteral("Open"), {"first Open"}},
+        DispatchCase{"lowerCase", QStringLiteral("getcount"), {}},
+        DispatchCase{"capitalLDiffers", QStringLiteral("StartLog"), {}},
+        DispatchCase{"trailingBlank", QStringLiteral("GetCount "), {}},
+        DispatchCase{"leadingBlank", QStringLiteral(" GetCount"), {}},
+        DispatchCase{"prefix", QStringLiteral("GetCoun"), {}},
+        DispatchCase{"unknown", QStringLiteral("NotAMethod"), {}},
+        DispatchCase{"empty", QString(), {}},
+        DispatchCase{"nonAscii", QStringLiteral("Größe"), {"Größe"}}),
     ByLabel());
 
-TEST(Catalogue, EntryKeepsItsOwnCopyOfTheName)
-{
+TEST(Catalogue, EntryKeepsItsOwnCopyOfTheName) {
     char name[] = "Close";
     Method entry(name, [] {});
     std::strcpy(name, "XXXXX");
@@ -96,20 +98,20 @@ struct ParseCase {
     QString error = {};
 };
 
-void PrintTo(const ParseCase& row, std::ostream* os) { *os << row.label; }
+void PrintTo(const ParseCase& row, std::ostream* os) {
+    *os << row.label;
+}
 
 class Parse : public ::testing::TestWithParam<ParseCase> {};
 
-Pairs toPairs(const std::vector<arguments::Argument>& entries)
-{
+Pairs toPairs(const std::vector<arguments::Argument>& entries) {
     Pairs pairs;
     for (const auto& e : entries)
         pairs.emplace_back(e.name.toUtf8().toStdString(), e.value.toUtf8().toStdString());
     return pairs;
 }
 
-TEST_P(Parse, Table)
-{
+TEST_P(Parse, Table) {
     const ParseCase& c = GetParam();
     const QString text = c.lines.join(u'\n');
     if (c.expect) {
@@ -132,8 +134,11 @@ INSTANTIATE_TEST_SUITE_P(
     Arguments, Parse,
     ::testing::Values(
         ParseCase{"emptyMemo", {}, Pairs{}},
-        ParseCase{"blankLinesOnly", {QString(), QStringLiteral("   "), QStringLiteral("\t\x01 \x1f")}, Pairs{}},
-        ParseCase{"trimmedAroundBoth", {QStringLiteral("  Name = Value  ")}, Pairs{{"Name", "Value"}}},
+        ParseCase{"blankLinesOnly",
+                  {QString(), QStringLiteral("   "), QStringLiteral("\t\x01 \x1f")},
+                  Pairs{}},
+        ParseCase{
+            "trimmedAroundBoth", {QStringLiteral("  Name = Value  ")}, Pairs{{"Name", "Value"}}},
         ParseCase{"emptyName", {QStringLiteral("=5")}, Pairs{{"", "5"}}},
         ParseCase{"emptyValue", {QStringLiteral("Name=")}, Pairs{{"Name", ""}}},
         ParseCase{"onlyEquals", {QStringLiteral("=")}, Pairs{{"", ""}}},
@@ -141,7 +146,8 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"duplicatesKeptInOrder",
                   {QStringLiteral("a=1"), QString(), QStringLiteral("a=2")},
                   Pairs{{"a", "1"}, {"a", "2"}}},
-        ParseCase{"valueCutAt999", {QStringLiteral("v=") + x1200}, Pairs{{"v", std::string(999, 'x')}}},
+        ParseCase{
+            "valueCutAt999", {QStringLiteral("v=") + x1200}, Pairs{{"v", std::string(999, 'x')}}},
         // Blanks after "=" count towards the 999, then go with the trim.
         ParseCase{"blanksCountTowardsCut",
                   {QStringLiteral("v=") + QString(10, u' ') + x1200},
@@ -149,14 +155,19 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"cutThenTrimmed",
                   {QStringLiteral("v=") + QString(998, u'y') + QStringLiteral(" tail")},
                   Pairs{{"v", std::string(998, 'y')}}},
-        ParseCase{"nameNotCut", {x1200 + QStringLiteral("=1")}, Pairs{{std::string(1200, 'x'), "1"}}},
+        ParseCase{
+            "nameNotCut", {x1200 + QStringLiteral("=1")}, Pairs{{std::string(1200, 'x'), "1"}}},
         ParseCase{"tabsAndControlsInsideKept",
-                  {QStringLiteral("a\tb=c\td\x01" "e\x7f")},
-                  Pairs{{"a\tb", "c\td\x01" "e\x7f"}}},
+                  {QStringLiteral("a\tb=c\td\x01"
+                                  "e\x7f")},
+                  Pairs{{"a\tb", "c\td\x01"
+                                 "e\x7f"}}},
         ParseCase{"nonAsciiAsUtf8",
                   {QStringLiteral("Größe=Zürich 東京 ") + emoji},
                   Pairs{{"Größe", "Zürich 東京 \xF0\x9F\x98\x80"}}},
-        ParseCase{"nonBreakingSpaceIsNotTrimmed", {QStringLiteral("a=\u00a0b\u00a0")}, Pairs{{"a", "\u00a0b\u00a0"}}},
+        ParseCase{"nonBreakingSpaceIsNotTrimmed",
+                  {QStringLiteral("a=\u00a0b\u00a0")},
+                  Pairs{{"a", "\u00a0b\u00a0"}}},
         // 998 units then a two-unit character: cutting at 999 would split it.
         ParseCase{"surrogatePairNotSplit",
                   {QStringLiteral("v=") + QString(998, u'z') + emoji + QStringLiteral("tail")},
@@ -172,14 +183,15 @@ INSTANTIATE_TEST_SUITE_P(
                   {QStringLiteral("a=1"), QStringLiteral("b=2"), QStringLiteral("bad")},
                   std::nullopt,
                   kInvalid},
-        ParseCase{"nulInsideValue",
-                  {QStringLiteral("a=1"), QStringLiteral("b=x") + QChar(u'\0') + QStringLiteral("y")},
-                  std::nullopt,
-                  QStringLiteral("Invalid structure format.\nLine 2 holds a NUL character, which cannot be passed")}),
+        ParseCase{
+            "nulInsideValue",
+            {QStringLiteral("a=1"), QStringLiteral("b=x") + QChar(u'\0') + QStringLiteral("y")},
+            std::nullopt,
+            QStringLiteral("Invalid structure format.\nLine 2 holds a NUL character, which cannot "
+                           "be passed")}),
     ByLabel());
 
-TEST(Arguments, TenThousandLines)
-{
+TEST(Arguments, TenThousandLines) {
     QStringList lines;
     for (int i = 0; i < 10000; ++i)
         lines.append(QStringLiteral("Name%1 = Value%1").arg(i));
@@ -190,8 +202,7 @@ TEST(Arguments, TenThousandLines)
     EXPECT_EQ(entries[9999].value, u"Value9999");
 }
 
-TEST(Arguments, OneMegabyteLine)
-{
+TEST(Arguments, OneMegabyteLine) {
     const QString big(1 << 20, u'n');
     const QString line = big + QStringLiteral("=") + big;
     const auto entries = arguments::parse(line);
@@ -202,14 +213,14 @@ TEST(Arguments, OneMegabyteLine)
 
 // ---- The malloc'ed list -------------------------------------------------------
 
-TEST(ArgumentList, AssignCopiesAndReleaseEmpties)
-{
+TEST(ArgumentList, AssignCopiesAndReleaseEmpties) {
     NameValueList list{0, nullptr, nullptr};
     // Text crosses as UTF-8.
     arguments::assign(list, {{u"a", u"1"}, {u"", u""}, {u"b", u"x=y"}, {u"Größe", u"\U0001F600"}});
     ASSERT_EQ(list.count, 4);
     ASSERT_NE(list.names, nullptr);
-    EXPECT_STREQ(list.names[3], "Gr\xC3\xB6\xC3\x9F" "e");
+    EXPECT_STREQ(list.names[3], "Gr\xC3\xB6\xC3\x9F"
+                                "e");
     EXPECT_STREQ(list.values[3], "\xF0\x9F\x98\x80");
     ASSERT_NE(list.values, nullptr);
     EXPECT_STREQ(list.names[0], "a");
@@ -232,8 +243,7 @@ TEST(ArgumentList, AssignCopiesAndReleaseEmpties)
     EXPECT_EQ(list.count, 0);
 }
 
-TEST(ArgumentList, NoEntriesMeansNoArrays)
-{
+TEST(ArgumentList, NoEntriesMeansNoArrays) {
     NameValueList list{0, nullptr, nullptr};
     arguments::assign(list, {{u"a", u"1"}});
     arguments::assign(list, {});
@@ -247,17 +257,18 @@ TEST(ArgumentList, NoEntriesMeansNoArrays)
 struct ListCase {
     const char* label;
     int32_t count;
-    std::vector<const char*> names;  // empty vector: null array
+    std::vector<const char*> names; // empty vector: null array
     std::vector<const char*> values;
     QString expect;
 };
 
-void PrintTo(const ListCase& row, std::ostream* os) { *os << row.label; }
+void PrintTo(const ListCase& row, std::ostream* os) {
+    *os << row.label;
+}
 
 class ListLines : public ::testing::TestWithParam<ListCase> {};
 
-TEST_P(ListLines, Table)
-{
+TEST_P(ListLines, Table) {
     const ListCase& c = GetParam();
     std::vector<char*> names, values;
     for (const char* n : c.names)
@@ -272,7 +283,11 @@ TEST_P(ListLines, Table)
 INSTANTIATE_TEST_SUITE_P(
     Results, ListLines,
     ::testing::Values(
-        ListCase{"twoEntries", 2, {"Name", "Count"}, {"Ann", "3"}, QStringLiteral("Name = Ann\nCount = 3")},
+        ListCase{"twoEntries",
+                 2,
+                 {"Name", "Count"},
+                 {"Ann", "3"},
+                 QStringLiteral("Name = Ann\nCount = 3")},
         ListCase{"nullValue", 1, {"Name"}, {nullptr}, QStringLiteral("Name = ")},
         ListCase{"nullName", 1, {nullptr}, {"v"}, QStringLiteral(" = v")},
         ListCase{"nullArrays", 2, {}, {}, QStringLiteral(" = \n = ")},
@@ -282,11 +297,11 @@ INSTANTIATE_TEST_SUITE_P(
         ListCase{"utf8", 1, {"Stadt"}, {"Z\xC3\xBCrich"}, QStringLiteral("Stadt = Zürich")}),
     ByLabel());
 
-TEST(Results, BusyAndNumbers)
-{
-    const std::vector<std::pair<unsigned char, QString>> busy = {
-        {0, QStringLiteral("False")}, {1, QStringLiteral("True")}, {2, QStringLiteral("False")},
-        {254, QStringLiteral("False")}};
+TEST(Results, BusyAndNumbers) {
+    const std::vector<std::pair<unsigned char, QString>> busy = {{0, QStringLiteral("False")},
+                                                                 {1, QStringLiteral("True")},
+                                                                 {2, QStringLiteral("False")},
+                                                                 {254, QStringLiteral("False")}};
     for (const auto& [byte, text] : busy)
         EXPECT_EQ(resulttext::busyText(byte), text) << int(byte);
     EXPECT_EQ(resulttext::number(-1), QStringLiteral("-1"));
@@ -301,12 +316,13 @@ struct HelpCase {
     QStringList expect; // after "-----------" and "HELP:"
 };
 
-void PrintTo(const HelpCase& row, std::ostream* os) { *os << row.label; }
+void PrintTo(const HelpCase& row, std::ostream* os) {
+    *os << row.label;
+}
 
 class HelpSplit : public ::testing::TestWithParam<HelpCase> {};
 
-TEST_P(HelpSplit, Table)
-{
+TEST_P(HelpSplit, Table) {
     QStringList expect{QStringLiteral("-----------"), QStringLiteral("HELP:")};
     expect += GetParam().expect;
     EXPECT_EQ(resulttext::helpLines(GetParam().help), expect);
@@ -314,25 +330,32 @@ TEST_P(HelpSplit, Table)
 
 INSTANTIATE_TEST_SUITE_P(
     Help, HelpSplit,
-    ::testing::Values(
-        HelpCase{"empty", "", {}},
-        HelpCase{"oneLine", "Opens a design.", {QStringLiteral("Opens a design.")}},
-        HelpCase{"lf", "one\ntwo", {QStringLiteral("one"), QStringLiteral("two")}},
-        HelpCase{"crlf", "one\r\ntwo\r\n", {QStringLiteral("one"), QStringLiteral("two")}},
-        HelpCase{"cr", "one\rtwo", {QStringLiteral("one"), QStringLiteral("two")}},
-        HelpCase{"blankLinesVanish", "\n\none\r\n\r\n\r\ntwo\n\n", {QStringLiteral("one"), QStringLiteral("two")}},
-        HelpCase{"indentKept", "Args:\n  File=path", {QStringLiteral("Args:"), QStringLiteral("  File=path")}},
-        // An apostrophe must not join the lines that follow it.
-        HelpCase{"quotesAreText",
-                 "the record's fields\nsecond \"line\nthird",
-                 {QStringLiteral("the record's fields"), QStringLiteral("second \"line"), QStringLiteral("third")}},
-        HelpCase{"utf8", "Gr\xC3\xB6\xC3\x9F" "e", {QStringLiteral("Größe")}}),
+    ::testing::Values(HelpCase{"empty", "", {}},
+                      HelpCase{"oneLine", "Opens a design.", {QStringLiteral("Opens a design.")}},
+                      HelpCase{"lf", "one\ntwo", {QStringLiteral("one"), QStringLiteral("two")}},
+                      HelpCase{
+                          "crlf", "one\r\ntwo\r\n", {QStringLiteral("one"), QStringLiteral("two")}},
+                      HelpCase{"cr", "one\rtwo", {QStringLiteral("one"), QStringLiteral("two")}},
+                      HelpCase{"blankLinesVanish",
+                               "\n\none\r\n\r\n\r\ntwo\n\n",
+                               {QStringLiteral("one"), QStringLiteral("two")}},
+                      HelpCase{"indentKept",
+                               "Args:\n  File=path",
+                               {QStringLiteral("Args:"), QStringLiteral("  File=path")}},
+                      // An apostrophe must not join the lines that follow it.
+                      HelpCase{"quotesAreText",
+                               "the record's fields\nsecond \"line\nthird",
+                               {QStringLiteral("the record's fields"),
+                                QStringLiteral("second \"line"), QStringLiteral("third")}},
+                      HelpCase{"utf8",
+                               "Gr\xC3\xB6\xC3\x9F"
+                               "e",
+                               {QStringLiteral("Größe")}}),
     ByLabel());
 
 // ---- Entry ----------------------------------------------------------------------
 
-TEST(Entry, EscapingExceptionsAreShownAndTheExitCodeIsZero)
-{
+TEST(Entry, EscapingExceptionsAreShownAndTheExitCodeIsZero) {
     struct Row {
         const char* label;
         std::function<void()> steps;
@@ -340,15 +363,18 @@ TEST(Entry, EscapingExceptionsAreShownAndTheExitCodeIsZero)
     };
     const std::vector<Row> rows = {
         {"normal", [] {}, {}},
-        {"frameworkException", [] { throw vcl::Exception(QStringLiteral("Cannot create the window")); },
+        {"frameworkException",
+         [] { throw vcl::Exception(QStringLiteral("Cannot create the window")); },
          {QStringLiteral("Cannot create the window")}},
-        {"derivedException", [] { throw vcl::EConvertError(QStringLiteral("'x' is not a valid integer value")); },
+        {"derivedException",
+         [] { throw vcl::EConvertError(QStringLiteral("'x' is not a valid integer value")); },
          {QStringLiteral("'x' is not a valid integer value")}},
         {"anythingElse", [] { throw 42; }, {QString()}},
     };
     for (const Row& row : rows) {
         std::vector<QString> shown;
-        EXPECT_EQ(entry::run(row.steps, [&](const QString& m) { shown.push_back(m); }), 0) << row.label;
+        EXPECT_EQ(entry::run(row.steps, [&](const QString& m) { shown.push_back(m); }), 0)
+            << row.label;
         EXPECT_EQ(shown, row.shown) << row.label;
     }
 }

@@ -1,5 +1,5 @@
 // The framework's text routines, one table per routine.
-#include "vcl.h"
+#include "vcl_text.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,9 @@
 
 namespace {
 
-QString q(const char16_t* s) { return QString::fromUtf16(s); }
+QString q(const char16_t* s) {
+    return QString::fromUtf16(s);
+}
 
 struct TrimCase {
     const char* name;
@@ -16,13 +18,16 @@ struct TrimCase {
     QString out;
 };
 
-TEST(Trim, RemovesCodesUpTo32AtBothEnds)
-{
+TEST(Trim, RemovesCodesUpTo32AtBothEnds) {
     const std::vector<TrimCase> cases = {
         {"empty", q(u""), q(u"")},
         {"only blanks", q(u" \t\r\n "), q(u"")},
         {"inner blanks kept", q(u"  a b  "), q(u"a b")},
-        {"control codes", q(u"\x01\x1f" "x" "\x7f\x20"), q(u"x\x7f")},
+        {"control codes",
+         q(u"\x01\x1f"
+           "x"
+           "\x7f\x20"),
+         q(u"x\x7f")},
         {"nbsp is not trimmed", q(u"\u00a0x\u00a0"), q(u"\u00a0x\u00a0")},
         {"NUL trimmed", QString(QChar(0)) + q(u"y"), q(u"y")},
         {"code 33 kept", q(u"!a!"), q(u"!a!")},
@@ -38,17 +43,12 @@ struct PosCase {
     int expected;
 };
 
-TEST(AnsiPos, OneBasedAndZeroWhenAbsent)
-{
+TEST(AnsiPos, OneBasedAndZeroWhenAbsent) {
     const std::vector<PosCase> cases = {
-        {"at start", q(u"="), q(u"=a"), 1},
-        {"first of several", q(u"="), q(u"a=b=c"), 2},
-        {"absent", q(u"="), q(u"abc"), 0},
-        {"empty sub", q(u""), q(u"abc"), 0},
-        {"empty text", q(u"a"), q(u""), 0},
-        {"case matters", q(u"A"), q(u"a"), 0},
-        {"multi-char", q(u"bc"), q(u"abcbc"), 2},
-        {"non-ASCII", q(u"\u00e9"), q(u"caf\u00e9"), 4},
+        {"at start", q(u"="), q(u"=a"), 1},       {"first of several", q(u"="), q(u"a=b=c"), 2},
+        {"absent", q(u"="), q(u"abc"), 0},        {"empty sub", q(u""), q(u"abc"), 0},
+        {"empty text", q(u"a"), q(u""), 0},       {"case matters", q(u"A"), q(u"a"), 0},
+        {"multi-char", q(u"bc"), q(u"abcbc"), 2}, {"non-ASCII", q(u"\u00e9"), q(u"caf\u00e9"), 4},
     };
     for (const auto& c : cases)
         EXPECT_EQ(vcl::AnsiPos(c.sub, c.s), c.expected) << c.name;
@@ -60,8 +60,7 @@ struct IntCase {
     int32_t value;
 };
 
-TEST(StrToInt, AcceptedForms)
-{
+TEST(StrToInt, AcceptedForms) {
     const std::vector<IntCase> cases = {
         {"plain", q(u"8080"), 8080},
         {"zero", q(u"0"), 0},
@@ -86,15 +85,36 @@ TEST(StrToInt, AcceptedForms)
     }
 }
 
-TEST(StrToInt, RefusedFormsNameTheText)
-{
+TEST(StrToInt, RefusedFormsNameTheText) {
     const std::vector<QString> refused = {
-        q(u""),         q(u"   "),          q(u"abc"),       q(u"80a"),         q(u"a80"),
-        q(u"+"),        q(u"-"),            q(u"+-1"),       q(u"--1"),         q(u"8 080"),
-        q(u"$"),        q(u"0x"),           q(u"$G"),        q(u"0x1G"),        q(u"1.5"),
-        q(u"1e3"),      q(u"2147483648"),   q(u"-2147483649"), q(u"$80000000"), q(u"$FFFFFFFF"),
-        q(u"99999999999999999999"), q(u"\u0661\u0662"), q(u"\uff18\uff10"), q(u"8080\n"),
-        q(u"\u00a08080"), q(u"0b101"), q(u"$-1"), q(u"x1F"),
+        q(u""),
+        q(u"   "),
+        q(u"abc"),
+        q(u"80a"),
+        q(u"a80"),
+        q(u"+"),
+        q(u"-"),
+        q(u"+-1"),
+        q(u"--1"),
+        q(u"8 080"),
+        q(u"$"),
+        q(u"0x"),
+        q(u"$G"),
+        q(u"0x1G"),
+        q(u"1.5"),
+        q(u"1e3"),
+        q(u"2147483648"),
+        q(u"-2147483649"),
+        q(u"$80000000"),
+        q(u"$FFFFFFFF"),
+        q(u"99999999999999999999"),
+        q(u"\u0661\u0662"),
+        q(u"\uff18\uff10"),
+        q(u"8080\n"),
+        q(u"\u00a08080"),
+        q(u"0b101"),
+        q(u"$-1"),
+        q(u"x1F"),
     };
     for (const QString& text : refused) {
         try {
@@ -106,8 +126,7 @@ TEST(StrToInt, RefusedFormsNameTheText)
     }
 }
 
-TEST(StrToInt, ConversionErrorIsAFrameworkException)
-{
+TEST(StrToInt, ConversionErrorIsAFrameworkException) {
     EXPECT_THROW(vcl::StrToInt(q(u"port")), vcl::Exception);
 }
 
@@ -119,8 +138,7 @@ struct SplitCase {
     QStringList expected;
 };
 
-TEST(ExtractStrings, Splits)
-{
+TEST(ExtractStrings, Splits) {
     const QString none;
     const std::vector<SplitCase> cases = {
         {"empty", none, none, q(u""), {}},
@@ -130,16 +148,32 @@ TEST(ExtractStrings, Splits)
         {"lone CR", none, none, q(u"a\rb"), {q(u"a"), q(u"b")}},
         {"blank lines vanish", none, none, q(u"\n\na\n\n\r\n\rb\n\n"), {q(u"a"), q(u"b")}},
         {"only breaks", none, none, q(u"\r\n\r\n"), {}},
-        {"blanks kept without white-space set", none, none, q(u"  a  \n \n"),
+        {"blanks kept without white-space set",
+         none,
+         none,
+         q(u"  a  \n \n"),
          {q(u"  a  "), q(u" ")}},
-        {"leading white space skipped, trailing kept", none, q(u" \t"), q(u"  a b \n\t c"),
+        {"leading white space skipped, trailing kept",
+         none,
+         q(u" \t"),
+         q(u"  a b \n\t c"),
          {q(u"a b "), q(u"c")}},
         {"separators", q(u",;"), none, q(u"a,b;;c,"), {q(u"a"), q(u"b"), q(u"c")}},
-        {"quotes are ordinary", none, none, q(u"don't\nstop \"here\nnow\""),
+        {"quotes are ordinary",
+         none,
+         none,
+         q(u"don't\nstop \"here\nnow\""),
          {q(u"don't"), q(u"stop \"here"), q(u"now\"")}},
-        {"help text", none, none, q(u"-----------\nHELP:\nline 1\r\n\r\nline 2"),
+        {"help text",
+         none,
+         none,
+         q(u"-----------\nHELP:\nline 1\r\n\r\nline 2"),
          {q(u"-----------"), q(u"HELP:"), q(u"line 1"), q(u"line 2")}},
-        {"non-ASCII", none, none, q(u"\u00e9t\u00e9\n\u65e5\u672c"), {q(u"\u00e9t\u00e9"), q(u"\u65e5\u672c")}},
+        {"non-ASCII",
+         none,
+         none,
+         q(u"\u00e9t\u00e9\n\u65e5\u672c"),
+         {q(u"\u00e9t\u00e9"), q(u"\u65e5\u672c")}},
     };
     for (const auto& c : cases) {
         QStringList out;
@@ -149,15 +183,13 @@ TEST(ExtractStrings, Splits)
     }
 }
 
-TEST(ExtractStrings, AppendsToWhatIsThere)
-{
+TEST(ExtractStrings, AppendsToWhatIsThere) {
     QStringList out{QStringLiteral("kept")};
     EXPECT_EQ(vcl::ExtractStrings({}, {}, QStringLiteral("x\ny"), out), 2);
     EXPECT_EQ(out, (QStringList{QStringLiteral("kept"), QStringLiteral("x"), QStringLiteral("y")}));
 }
 
-TEST(DialogFilter, FrameworkFormToQtForm)
-{
+TEST(DialogFilter, FrameworkFormToQtForm) {
     const std::vector<std::pair<QString, QString>> cases = {
         {q(u"IDC File|*.idc"), q(u"IDC File (*.idc)")},
         {q(u""), q(u"")},
