@@ -7,8 +7,11 @@ install(TARGETS cwxmlclient
 install(TARGETS platform ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development)
 install(FILES clientlib/cwxmlclient.h platform/cw_bitmap.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT development)
-foreach(prog IN ITEMS clienttest cardwright-sim)
+foreach(prog IN ITEMS clienttest cwcall cardwright-sim)
   if(TARGET ${prog})
     install(TARGETS ${prog} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
   endif()
 endforeach()
+if(TARGET cwcall_man)
+  install(FILES ${PROJECT_BINARY_DIR}/cwcall/cwcall.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT runtime)
+endif()

@@ -1,0 +1,198 @@
+// command_line.cpp - cwcall's options.
+#include "command_line.h"
+
+#include "vcl_text.h"
+
+#include <QStringDecoder>
+
+#include <cstring>
+
+namespace cwcall {
+
+namespace {
+
+// The longest --wait: an hour of one-second attempts.
+constexpr int32_t MaxWait = 3600;
+
+// Command-line words are UTF-8; a byte that is not would reach the
+// application as a replacement character, so it is refused instead.
+QString decodeWord(const char* word) {
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = decoder.decode(QByteArrayView(word, static_cast<qsizetype>(std::strlen(word))));
+    if (decoder.hasError())
+        throw UsageError(QStringLiteral("'%1' is not valid UTF-8").arg(text));
+    return text;
+}
+
+int32_t integerOption(const QString& option, const QString& value, int32_t lowest,
+                      int32_t highest) {
+    int32_t n = 0;
+    try {
+        n = vcl::StrToInt(value);
+    } catch (const vcl::EConvertError& e) {
+        throw UsageError(option + QStringLiteral(": ") + e.Message);
+    }
+    if (n < lowest || n > highest)
+        throw UsageError(QStringLiteral("%1 must be from %2 to %3, not %4")
+                             .arg(option)
+                             .arg(lowest)
+                             .arg(highest)
+                             .arg(n));
+    return n;
+}
+
+} // namespace
+
+Options parseCommandLine(int argc, char** argv) {
+    QStringList words;
+    for (int i = 1; i < argc; ++i)
+        words.append(decodeWord(argv[i]));
+
+    Options o;
+    QStringList positional;
+    bool helpMethod = false;
+    bool list = false;
+    for (qsizetype i = 0; i < words.size(); ++i) {
+        const QString& word = words.at(i);
+        if (word == u"--") {
+            positional += words.mid(i + 1);
+            break;
+        }
+        if (!word.startsWith(u'-') || word == u"-") {
+            positional.append(word);
+            continue;
+        }
+        QString name = word;
+        std::optional<QString> value;
+        if (const qsizetype eq = word.indexOf(u'=');
+            word.startsWith(QStringLiteral("--")) && eq > 0) {
+            name = word.first(eq);
+            value = word.sliced(eq + 1);
+        }
+        const auto takeValue = [&]() -> QString {
+            if (value)
+                return *value;
+            if (i + 1 >= words.size())
+                throw UsageError(QStringLiteral("option %1 needs a value").arg(name));
+            return words.at(++i);
+        };
+        const auto noValue = [&] {
+            if (value)
+                throw UsageError(QStringLiteral("option %1 takes no value").arg(name));
+        };
+
+        if (name == u"--host") {
+            o.host = takeValue(); // as given, like the window's Host Name
+        } else if (name == u"--port") {
+            // The window's check alone: the library judges the range.
+            try {
+                o.port = vcl::StrToInt(takeValue());
+            } catch (const vcl::EConvertError& e) {
+                throw UsageError(QStringLiteral("--port: ") + e.Message);
+            }
+        } else if (name == u"--key") {
+            o.key = takeValue();
+        } else if (name == u"--wait") {
+            o.wait = integerOption(name, takeValue(), 0, MaxWait);
+        } else if (name == u"--out") {
+            o.out = takeValue();
+            if (o.out->isEmpty())
+                throw UsageError(QStringLiteral("--out needs a file name"));
+        } else if (name == u"--help-method") {
+            o.method = takeValue();
+            helpMethod = true;
+        } else if (name == u"--json") {
+            noValue();
+            o.json = true;
+        } else if (name == u"--xml") {
+            noValue();
+            o.xml = true;
+        } else if (name == u"--list") {
+            noValue();
+            list = true;
+        } else if (name == u"--help") {
+            noValue();
+            o.mode = Options::Mode::Help;
+            return o;
+        } else if (name == u"--version") {
+            noValue();
+            o.mode = Options::Mode::Version;
+            return o;
+        } else {
+            throw UsageError(QStringLiteral("unknown option '%1'").arg(name));
+        }
+    }
+
+    if (helpMethod && list)
+        throw UsageError(QStringLiteral("--list and --help-method do not go together"));
+    if (helpMethod || list) {
+        if (!positional.isEmpty())
+            throw UsageError(QStringLiteral("unexpected '%1' after %2")
+                                 .arg(positional.first(), list ? QStringLiteral("--list")
+                                                               : QStringLiteral("--help-method")));
+        if (o.out)
+            throw UsageError(QStringLiteral("--out is for picture methods only"));
+        o.mode = list ? Options::Mode::List : Options::Mode::HelpMethod;
+        return o;
+    }
+    if (positional.isEmpty())
+        throw UsageError(QStringLiteral("no method given"));
+    o.method = positional.takeFirst();
+    o.arguments = positional;
+    return o;
+}
+
+QString usageText() {
+    return QStringLiteral(
+        "Usage: cwcall [OPTION]... METHOD [Name=Value]...\n"
+        "  or:  cwcall [OPTION]... --list\n"
+        "  or:  cwcall [OPTION]... --help-method METHOD\n"
+        "Call one of the 54 remote methods of a running Cardwright through the\n"
+        "client library, and print what came back exactly as the test client's\n"
+        "Returns box shows it.\n"
+        "\n"
+        "Options:\n"
+        "  --host H            host name of Cardwright (default localhost)\n"
+        "  --port P            port of Cardwright (default 8080)\n"
+        "  --key K             access key sent with every request (default none)\n"
+        "  --wait N            before the call, ask for the method list up to N times,\n"
+        "                      one second apart, until Cardwright answers\n"
+        "  --json              print the result as JSON\n"
+        "  --out FILE          picture methods: write the picture to FILE as PNG\n"
+        "  --xml               after the call, print the last XML sent and received\n"
+        "                      on standard error\n"
+        "  --list              print the method names the server offers\n"
+        "  --help-method M     print the prototypes and help of method M\n"
+        "  --help              show this help and exit\n"
+        "  --version           show the version and exit\n"
+        "\n"
+        "Each Name=Value word is one line of the window's argument box: the name\n"
+        "and the value are trimmed, the value is cut at 999 characters. The method\n"
+        "name is spelt exactly as the catalogue spells it (letter case counts).\n"
+        "\n"
+        "Output: a list prints one \"name = value\" line per entry; a command prints\n"
+        "\"Pending command accepted\"; a number, True or False, or a text prints as\n"
+        "such; a picture prints \"W x H picture\" unless --out is given. With --json:\n"
+        "a list is an array of {\"name\", \"value\"} objects, a command\n"
+        "{\"status\": \"accepted\"}, then a number, a boolean, a string, or\n"
+        "{\"width\", \"height\", \"file\"} for a picture.\n"
+        "\n"
+        "Exit status:\n"
+        "  0  success\n"
+        "  1  the call failed, remotely or in the library: \"error CODE: TEXT\" on\n"
+        "     standard error\n"
+        "  2  usage error: unknown option, method outside the catalogue, malformed\n"
+        "     or refused argument\n"
+        "\n"
+        "Examples:\n"
+        "  cwcall --wait 15 GetCount\n"
+        "  cwcall Select LastName=Lovelace\n"
+        "  cwcall --json GetRecord\n"
+        "  cwcall --out badge.png GetBadgeImage\n");
+}
+
+QString usageHint() {
+    return QStringLiteral("Try 'cwcall --help' for more information.");
+}
+
+} // namespace cwcall

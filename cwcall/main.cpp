@@ -1,0 +1,359 @@
+// main.cpp - cwcall: one method of the workbench's catalogue, called from the
+// command line through the client library, its result printed as the
+// window's Returns box shows it (or as JSON).
+#include "argument_list.h"
+#include "command_line.h"
+#include "methods.h"
+#include "result_text.h"
+#include "vcl_text.h"
+
+#include "cwxmlclient.h"
+
+#include <QByteArray>
+#include <QImage>
+#include <QImageWriter>
+#include <QSaveFile>
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <thread>
+#include <vector>
+
+namespace {
+
+enum ExitCode { Success = 0, Failure = 1, Usage = 2 };
+
+// The connection wait's pause, as the window's Connect has it.
+constexpr auto AttemptPause = std::chrono::seconds(1);
+
+void write(std::FILE* stream, const QString& text) {
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stream);
+}
+
+void writeLine(std::FILE* stream, const QString& text) {
+    write(stream, text + u'\n');
+}
+
+// "error CODE: TEXT", the library's code and text.
+int libraryFailure(int32_t code, const QString& text) {
+    writeLine(stderr, QStringLiteral("error %1: %2").arg(code).arg(text));
+    return Failure;
+}
+
+int lastLibraryFailure() {
+    const int32_t code = ::GetErrorCode(); // the text belongs to this code
+    return libraryFailure(code, resulttext::fromLibrary(::GetErrorText()));
+}
+
+int usageFailure(const QString& reason) {
+    // One line: the parser's messages carry a line break for the window's box.
+    QString line = reason;
+    line.replace(u'\n', u' ');
+    writeLine(stderr, QStringLiteral("cwcall: ") + line);
+    writeLine(stderr, cwcall::usageHint());
+    return Usage;
+}
+
+// ---- JSON ---------------------------------------------------------------------
+
+QString jsonString(const QString& text) {
+    QString out = QStringLiteral("\"");
+    for (const QChar c : text) {
+        switch (c.unicode()) {
+        case u'"':
+            out += QStringLiteral("\\\"");
+            break;
+        case u'\\':
+            out += QStringLiteral("\\\\");
+            break;
+        case u'\n':
+            out += QStringLiteral("\\n");
+            break;
+        case u'\r':
+            out += QStringLiteral("\\r");
+            break;
+        case u'\t':
+            out += QStringLiteral("\\t");
+            break;
+        default:
+            if (c.unicode() < 0x20)
+                out += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QChar(u'0'));
+            else
+                out += c;
+        }
+    }
+    return out + u'"';
+}
+
+QString jsonList(const NameValueList& list) {
+    QStringList items;
+    const auto entry = [](char* const* strings, int32_t i) {
+        return resulttext::fromLibrary(strings != nullptr ? strings[i] : nullptr);
+    };
+    for (int32_t i = 0; i < list.count; ++i)
+        items.append(QStringLiteral("{\"name\": %1, \"value\": %2}")
+                         .arg(jsonString(entry(list.names, i)), jsonString(entry(list.values, i))));
+    return u'[' + items.join(QStringLiteral(", ")) + u']';
+}
+
+QString jsonStrings(const QStringList& strings) {
+    QStringList items;
+    for (const QString& s : strings)
+        items.append(jsonString(s));
+    return u'[' + items.join(QStringLiteral(", ")) + u']';
+}
+
+// ---- The steps ------------------------------------------------------------------
+
+// Host, port and key as the window hands them over. False after a failure
+// (already reported).
+bool connectSettings(const cwcall::Options& o) {
+    if (::SetXMLPort(o.port) == 0 || ::SetHostName(o.host.toUtf8().constData()) == 0) {
+        lastLibraryFailure();
+        return false;
+    }
+    if (!o.key.isEmpty() && ::SetXMLAccessKey(o.key.toUtf8().constData()) == 0) {
+        lastLibraryFailure();
+        return false;
+    }
+    return true;
+}
+
+// GetMethods up to `attempts` times, one second apart, as Connect does. The
+// countdown goes to a terminal only, so scripts see a clean stderr. The
+// list, or null after the last failure.
+const NameValueList* waitForMethods(int32_t attempts) {
+    const bool terminal = ::isatty(STDERR_FILENO) != 0;
+    const NameValueList* methods = nullptr;
+    for (int32_t left = attempts; left > 0; --left) {
+        methods = ::GetMethods();
+        if (methods != nullptr || left == 1)
+            break;
+        if (terminal) {
+            write(stderr, QStringLiteral("\rWaiting for CW to become available: %1 ").arg(left));
+            std::fflush(stderr);
+        }
+        std::this_thread::sleep_for(AttemptPause);
+    }
+    if (terminal && attempts > 1)
+        write(stderr, QStringLiteral("\r\x1b[K"));
+    return methods;
+}
+
+int printMethods(const NameValueList& list, bool json) {
+    QStringList names;
+    for (int32_t i = 0; i < list.count; ++i)
+        names.append(resulttext::fromLibrary(list.values != nullptr ? list.values[i] : nullptr));
+    if (json)
+        writeLine(stdout, jsonStrings(names));
+    else if (!names.isEmpty())
+        writeLine(stdout, names.join(u'\n'));
+    return Success;
+}
+
+int printHelp(const QString& method, bool json) {
+    const methods::HelpDisplay display = methods::help(method.toUtf8());
+    if (json) {
+        // The window's lines, headings included, as an array of strings.
+        writeLine(stdout, jsonStrings(display.appends.join(u'\n').split(u'\n')));
+    } else {
+        for (const QString& text : display.appends)
+            writeLine(stdout, text);
+    }
+    if (display.error)
+        return libraryFailure(display.error->first, display.error->second);
+    return Success;
+}
+
+// Writes the picture as PNG, whole or not at all.
+bool writePng(CWBitmap bitmap, const QString& path, QString& error) {
+    const QImage image(reinterpret_cast<const uchar*>(cw_bitmap_pixels(bitmap)),
+                       cw_bitmap_width(bitmap), cw_bitmap_height(bitmap), cw_bitmap_stride(bitmap),
+                       QImage::Format_ARGB32);
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        error = file.errorString();
+        return false;
+    }
+    QImageWriter writer(&file, "png");
+    if (!writer.write(image)) {
+        error = writer.errorString();
+        file.cancelWriting();
+        return false;
+    }
+    if (!file.commit()) {
+        error = file.errorString();
+        return false;
+    }
+    return true;
+}
+
+int printPicture(CWBitmap bitmap, const cwcall::Options& o) {
+    const int32_t width = cw_bitmap_width(bitmap);
+    const int32_t height = cw_bitmap_height(bitmap);
+    int status = Success;
+    QString error;
+    if (o.out && !writePng(bitmap, *o.out, error)) {
+        writeLine(stderr, QStringLiteral("cwcall: cannot write %1: %2").arg(*o.out, error));
+        status = Failure;
+    } else if (o.json) {
+        writeLine(stdout, QStringLiteral("{\"width\": %1, \"height\": %2, \"file\": %3}")
+                              .arg(width)
+                              .arg(height)
+                              .arg(o.out ? jsonString(*o.out) : QStringLiteral("null")));
+    } else if (!o.out) {
+        writeLine(stdout, QStringLiteral("%1 x %2 picture").arg(width).arg(height));
+    }
+    cw_bitmap_delete(bitmap);
+    return status;
+}
+
+int printOutcome(const methods::Outcome& outcome, const cwcall::Options& o) {
+    using Kind = methods::Outcome::Kind;
+    switch (outcome.kind) {
+    case Kind::Failed:
+        return libraryFailure(outcome.errorCode, outcome.errorText);
+    case Kind::Picture:
+        return printPicture(outcome.bitmap, o);
+    case Kind::List:
+    case Kind::Accepted:
+    case Kind::Number:
+    case Kind::Boolean:
+    case Kind::Text:
+        break;
+    }
+    if (!o.json) {
+        if (const std::optional<QString> text = outcome.returns())
+            writeLine(stdout, *text);
+        return Success;
+    }
+    switch (outcome.kind) {
+    case Kind::List:
+        writeLine(stdout, jsonList(*outcome.list));
+        break;
+    case Kind::Accepted:
+        writeLine(stdout, QStringLiteral("{\"status\": \"accepted\"}"));
+        break;
+    case Kind::Number:
+        writeLine(stdout, QString::number(outcome.number));
+        break;
+    case Kind::Boolean:
+        writeLine(stdout, outcome.flag ? QStringLiteral("true") : QStringLiteral("false"));
+        break;
+    default:
+        writeLine(stdout, jsonString(outcome.text));
+        break;
+    }
+    return Success;
+}
+
+void printXml() {
+    // Each body on lines of its own, whether or not it ends in a line break.
+    const auto body = [](const char* xml) {
+        const QString text = resulttext::fromLibrary(xml);
+        write(stderr, text.endsWith(u'\n') || text.isEmpty() ? text : text + u'\n');
+    };
+    writeLine(stderr, QStringLiteral("Sent XML:"));
+    body(::GetSentXML());
+    writeLine(stderr, QStringLiteral("Received XML:"));
+    body(::GetReceivedXML());
+}
+
+// The argument words as the window's argument list. Raises UsageError.
+void buildArguments(const methods::Entry& entry, const QStringList& words, NameValueList& list) {
+    if (!methods::takesArguments(entry.family)) {
+        if (!words.isEmpty())
+            throw cwcall::UsageError(
+                QStringLiteral("%1 takes no arguments").arg(QString::fromUtf8(entry.name)));
+        return;
+    }
+    std::vector<arguments::Argument> entries;
+    for (const QString& word : words) {
+        // One word is one line: a line break inside would make two.
+        if (word.contains(u'\n') || word.contains(QChar::ParagraphSeparator) ||
+            word.contains(QChar::LineSeparator))
+            throw cwcall::UsageError(
+                QStringLiteral("'%1' holds a line break; give each Name=Value as its own word")
+                    .arg(word));
+        try {
+            const std::vector<arguments::Argument> parsed = arguments::parse(word);
+            entries.insert(entries.end(), parsed.begin(), parsed.end());
+        } catch (const vcl::Exception& e) {
+            throw cwcall::UsageError(QStringLiteral("'%1': %2").arg(word, e.Message));
+        }
+    }
+    arguments::assign(list, entries);
+}
+
+int run(int argc, char** argv) {
+    cwcall::Options o;
+    const methods::Entry* entry = nullptr;
+    NameValueList args{0, nullptr, nullptr};
+    try {
+        o = cwcall::parseCommandLine(argc, argv);
+        if (o.mode == cwcall::Options::Mode::Call) {
+            entry = methods::find(o.method);
+            if (entry == nullptr)
+                throw cwcall::UsageError(
+                    QStringLiteral("'%1' is not a method of the catalogue (names are spelt "
+                                   "exactly, letter case counts)")
+                        .arg(o.method));
+            if (o.out && entry->family != methods::Family::Picture)
+                throw cwcall::UsageError(QStringLiteral("--out is for picture methods only"));
+            buildArguments(*entry, o.arguments, args);
+        }
+    } catch (const cwcall::UsageError& e) {
+        return usageFailure(e.Reason);
+    }
+
+    switch (o.mode) {
+    case cwcall::Options::Mode::Help:
+        write(stdout, cwcall::usageText());
+        return Success;
+    case cwcall::Options::Mode::Version:
+        writeLine(stdout, QStringLiteral("cwcall " CWCALL_VERSION));
+        return Success;
+    default:
+        break;
+    }
+
+    int status = Success;
+    if (!connectSettings(o)) {
+        status = Failure;
+    } else {
+        if (o.xml)
+            ::EnableXMLAccess(1);
+        const NameValueList* methodNames = o.wait > 0 ? waitForMethods(o.wait) : nullptr;
+        if (o.wait > 0 && methodNames == nullptr) {
+            status = lastLibraryFailure();
+        } else if (o.mode == cwcall::Options::Mode::List) {
+            if (methodNames == nullptr)
+                methodNames = ::GetMethods();
+            status =
+                methodNames != nullptr ? printMethods(*methodNames, o.json) : lastLibraryFailure();
+        } else if (o.mode == cwcall::Options::Mode::HelpMethod) {
+            status = printHelp(o.method, o.json);
+        } else {
+            status = printOutcome(methods::call(*entry, args), o);
+        }
+        if (o.xml)
+            printXml();
+    }
+    ::CloseXML();
+    arguments::release(args);
+
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+        std::fputs("cwcall: cannot write the output\n", stderr);
+        return Failure;
+    }
+    return status;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    return run(argc, argv);
+}
