@@ -3,6 +3,7 @@
 #include "argument_list.h"
 #include "entry.h"
 #include "method.h"
+#include "methods.h"
 #include "result_text.h"
 #include "vcl_text.h"
 
@@ -12,6 +13,7 @@
 #include <functional>
 #include <optional>
 #include <ostream>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -85,6 +87,36 @@ TEST(Catalogue, EntryKeepsItsOwnCopyOfTheName) {
     std::strcpy(name, "XXXXX");
     EXPECT_EQ(entry.Name, "Close");
     EXPECT_TRUE(entry.TryInvoke(QStringLiteral("Close")));
+}
+
+// The method table both the window and cwcall read: 54 distinct names, looked
+// up exactly as the window dispatches.
+TEST(Catalogue, MethodTableFindsOnlyExactNames) {
+    std::set<std::string> names;
+    for (const methods::Entry& entry : methods::all())
+        names.insert(entry.name);
+    EXPECT_EQ(methods::all().size(), 54u);
+    EXPECT_EQ(names.size(), 54u);
+
+    const std::vector<std::pair<QString, const char*>> rows = {
+        {QStringLiteral("GetRecord"), "GetRecord"},
+        {QStringLiteral("RosterLink"), "RosterLink"},
+        {QStringLiteral("RosterLinkConfig"), "RosterLinkConfig"},
+        {QStringLiteral("getrecord"), nullptr},
+        {QStringLiteral("StartLog"), nullptr},
+        {QStringLiteral("GetRecord "), nullptr},
+        {QStringLiteral("RosterLin"), nullptr},
+        {QStringLiteral("system.listMethods"), nullptr},
+        {QString(), nullptr}};
+    for (const auto& [name, expect] : rows) {
+        const methods::Entry* entry = methods::find(name);
+        if (expect == nullptr) {
+            EXPECT_EQ(entry, nullptr) << name.toStdString();
+        } else {
+            ASSERT_NE(entry, nullptr) << name.toStdString();
+            EXPECT_STREQ(entry->name, expect);
+        }
+    }
 }
 
 // ---- Argument parser ----------------------------------------------------------
