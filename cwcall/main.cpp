@@ -144,9 +144,11 @@ const NameValueList* waitForMethods(int32_t attempts) {
 }
 
 int printMethods(const NameValueList& list, bool json) {
+    // As Connect fills the method list: a list that claims entries but has
+    // no value array is malformed and shows no names.
     QStringList names;
-    for (int32_t i = 0; i < list.count; ++i)
-        names.append(resulttext::fromLibrary(list.values != nullptr ? list.values[i] : nullptr));
+    for (int32_t i = 0; list.values != nullptr && i < list.count; ++i)
+        names.append(resulttext::fromLibrary(list.values[i]));
     if (json)
         writeLine(stdout, jsonStrings(names));
     else if (!names.isEmpty())
