@@ -47,7 +47,8 @@ Result cwcall(const QStringList& arguments) {
 }
 
 const QString kHint = QStringLiteral("Try 'cwcall --help' for more information.\n");
-const QString kPaper = QStringLiteral("No paper in the badge printer");
+// Quotes and a backslash, for the JSON escapes.
+const QString kPaper = QStringLiteral("No \"paper\" in tray C:\\badges");
 
 // One simulator for the suite, the sample design open; Print always fails.
 class Cwcall : public ::testing::Test {
@@ -134,6 +135,11 @@ INSTANTIATE_TEST_SUITE_P(
         CallCase{"number", words({"GetEditCount"}), 0, QStringLiteral("0\n"), {}},
         CallCase{"numberAsJson", words({"--json", "GetEditCount"}), 0, QStringLiteral("0\n"), {}},
         CallCase{"textOfACode", words({"GetErrorMessage", "Code=7"}), 0, kPaper + u'\n', {}},
+        CallCase{"textEscapedInJson",
+                 words({"GetErrorMessage", "--json", "Code=7"}),
+                 0,
+                 QStringLiteral("\"No \\\"paper\\\" in tray C:\\\\badges\"\n"),
+                 {}},
         CallCase{"textAsJson",
                  words({"--json", "GetErrorMessage", " Code = 0 "}),
                  0,
