@@ -5,9 +5,15 @@
 
 #include <curl/curl.h>
 
+#include "clean_text.h"
 #include "picture.h"
 
 namespace cwx {
+namespace {
+
+constexpr std::size_t kRecordedRefusalBytes = 1u << 20;
+
+} // namespace
 
 Client& client() {
     static Client instance;
@@ -20,10 +26,15 @@ Client::Client() {
     curl_global_init(CURL_GLOBAL_DEFAULT);
 }
 
-Client::~Client() { close_all(); }
+Client::~Client() {
+    close_all();
+}
 
 void Client::fail(std::int32_t code, std::string text) {
     error_code_ = code;
+    // Error texts quote what servers sent (reason phrases, fault strings,
+    // element names) and what callers set (host names).
+    make_clean(text);
     error_text_ = std::move(text);
 }
 
@@ -53,8 +64,21 @@ bool Client::call(const char* method, const CallParams& params) {
         transport_.post(host_, port_, access_key_, request_, response_, transport_error);
     if (record_) {
         sent_.swap(request_);
-        received_.assign(response_);
+        if (delivered) {
+            received_.assign(response_); // the answer is parsed in place below
+        } else {
+            // No copy of a refused body: a body cut at the cap would double
+            // the memory held while refusing it. Its first 1 MiB is kept.
+            received_.swap(response_);
+            if (received_.size() > kRecordedRefusalBytes) {
+                received_.resize(kRecordedRefusalBytes);
+                received_.shrink_to_fit();
+            }
+        }
+        make_clean(received_);
     }
+    if (!delivered && response_.capacity() > kRecordedRefusalBytes)
+        std::string().swap(response_);
     if (!delivered) {
         fail(transport_error.code, std::move(transport_error.text));
         return false;
@@ -242,8 +266,7 @@ CWBitmap Client::picture(const char* method, const NameValueList* args) {
 }
 
 std::int32_t Client::number(const char* method) {
-    const char* text =
-        scalar_call(method, CallParams{}, ValueType::Int, ValueType::Int, "an int");
+    const char* text = scalar_call(method, CallParams{}, ValueType::Int, ValueType::Int, "an int");
     if (!text)
         return -1;
     // scalar_text gave the canonical decimal form.

@@ -17,7 +17,7 @@
 namespace cwx {
 
 class Client {
-public:
+  public:
     Client();
     Client(const Client&) = delete;
     Client& operator=(const Client&) = delete;
@@ -50,10 +50,10 @@ public:
     // Records a failure of the current call.
     void fail(std::int32_t code, std::string text);
 
-private:
+  private:
     void begin();
     bool call(const char* method, const CallParams& params);
-    bool port_ok(); // records CWX_ERR_SETTINGS when not
+    bool port_ok();      // records CWX_ERR_SETTINGS when not
     void bad_response(); // the reader's problem() as CWX_ERR_BAD_RESPONSE
     // Makes the call and checks that the answer is of type `want` or `also`;
     // false with the error recorded otherwise. `typed`: the type element.

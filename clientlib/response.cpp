@@ -4,6 +4,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "clean_text.h"
+
 namespace cwx {
 namespace {
 
@@ -14,7 +16,9 @@ namespace {
 constexpr unsigned kParseFlags =
     pugi::parse_cdata | pugi::parse_escapes | pugi::parse_ws_pcdata_single;
 
-bool is_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+bool is_space(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
 
 std::string_view trim(std::string_view s) {
     while (!s.empty() && is_space(s.front()))
@@ -33,7 +37,9 @@ inline bool same(const char* a, const char* b) {
     return *a == *b;
 }
 
-bool named(pugi::xml_node node, const char* name) { return same(node.name(), name); }
+bool named(pugi::xml_node node, const char* name) {
+    return same(node.name(), name);
+}
 
 pugi::xml_node first_element(pugi::xml_node node) {
     for (pugi::xml_node c = node.first_child(); c; c = c.next_sibling())
@@ -59,30 +65,40 @@ pugi::xml_node element_child(pugi::xml_node node, const char* name) {
 ValueType classify(const char* n) {
     switch (n[0]) {
     case 's':
-        if (same(n, "string")) return ValueType::String;
-        if (same(n, "struct")) return ValueType::Struct;
+        if (same(n, "string"))
+            return ValueType::String;
+        if (same(n, "struct"))
+            return ValueType::Struct;
         break;
     case 'i':
         if (same(n, "int") || same(n, "i4") || same(n, "i8"))
             return ValueType::Int;
         break;
     case 'b':
-        if (same(n, "boolean")) return ValueType::Boolean;
-        if (same(n, "base64")) return ValueType::Base64;
+        if (same(n, "boolean"))
+            return ValueType::Boolean;
+        if (same(n, "base64"))
+            return ValueType::Base64;
         break;
     case 'd':
-        if (same(n, "double")) return ValueType::Double;
-        if (same(n, "dateTime.iso8601")) return ValueType::DateTime;
+        if (same(n, "double"))
+            return ValueType::Double;
+        if (same(n, "dateTime.iso8601"))
+            return ValueType::DateTime;
         break;
     case 'a':
-        if (same(n, "array")) return ValueType::Array;
+        if (same(n, "array"))
+            return ValueType::Array;
         break;
     case 'n':
-        if (same(n, "nil")) return ValueType::Nil;
+        if (same(n, "nil"))
+            return ValueType::Nil;
         break;
     case 'e':
-        if (same(n, "ex:i8")) return ValueType::Int;
-        if (same(n, "ex:nil")) return ValueType::Nil;
+        if (same(n, "ex:i8"))
+            return ValueType::Int;
+        if (same(n, "ex:nil"))
+            return ValueType::Nil;
         break;
     default:
         break;
@@ -99,20 +115,69 @@ bool parse_int64(std::string_view text, std::int64_t& value) {
     return ec == std::errc() && ptr == end && !text.empty();
 }
 
+// Whether `at` lies inside a CDATA section or a comment, where "&#0;" is
+// literal text.
+bool in_literal_section(std::string_view body, std::size_t at) {
+    std::size_t from = 0;
+    while ((from = body.find("<!", from)) != std::string_view::npos && from < at) {
+        const bool cdata = body.compare(from, 9, "<![CDATA[") == 0;
+        const bool comment = !cdata && body.compare(from, 4, "<!--") == 0;
+        if (!cdata && !comment) {
+            from += 2;
+            continue;
+        }
+        const std::size_t end = body.find(cdata ? "]]>" : "-->", from + 4);
+        if (end == std::string_view::npos || at < end)
+            return true;
+        from = end + 3;
+    }
+    return false;
+}
+
+// The offset of the first character reference to U+0000 ("&#0;", "&#x00;")
+// in markup, or npos. XML has no such character; pugixml would end the text
+// there, handing over a shortened value as if it were whole.
+std::size_t nul_reference(std::string_view body, bool has_sections) {
+    std::size_t at = 0;
+    while ((at = body.find("&#", at)) != std::string_view::npos) {
+        std::size_t p = at + 2;
+        if (p < body.size() && (body[p] == 'x' || body[p] == 'X'))
+            ++p;
+        const std::size_t digits = p;
+        while (p < body.size() && body[p] == '0')
+            ++p;
+        if (p > digits && p < body.size() && body[p] == ';' &&
+            !(has_sections && in_literal_section(body, at)))
+            return at;
+        at += 2;
+    }
+    return std::string_view::npos;
+}
+
 } // namespace
 
 const char* describe(ValueType type) {
     switch (type) {
-    case ValueType::String: return "a string";
-    case ValueType::Int: return "an int";
-    case ValueType::Boolean: return "a boolean";
-    case ValueType::Double: return "a double";
-    case ValueType::DateTime: return "a dateTime.iso8601";
-    case ValueType::Base64: return "a base64";
-    case ValueType::Nil: return "a nil";
-    case ValueType::Struct: return "a struct";
-    case ValueType::Array: return "an array";
-    case ValueType::Unknown: break;
+    case ValueType::String:
+        return "a string";
+    case ValueType::Int:
+        return "an int";
+    case ValueType::Boolean:
+        return "a boolean";
+    case ValueType::Double:
+        return "a double";
+    case ValueType::DateTime:
+        return "a dateTime.iso8601";
+    case ValueType::Base64:
+        return "a base64";
+    case ValueType::Nil:
+        return "a nil";
+    case ValueType::Struct:
+        return "a struct";
+    case ValueType::Array:
+        return "an array";
+    case ValueType::Unknown:
+        break;
     }
     return "a value of unknown type";
 }
@@ -157,25 +222,39 @@ ResponseReader::Outcome ResponseReader::parse(std::string& body) {
         prolog = end ? static_cast<std::size_t>(static_cast<const char*>(end) - begin) + 2 : size;
     }
     bool markup = false;
-    for (const char* p = begin + 1; (p = static_cast<const char*>(
-                                          std::memchr(p, '!', size - static_cast<std::size_t>(
-                                                                         p - begin)))) != nullptr;
+    for (const char* p = begin + 1;
+         (p = static_cast<const char*>(
+              std::memchr(p, '!', size - static_cast<std::size_t>(p - begin)))) != nullptr;
          ++p) {
         if (p[-1] != '<')
             continue;
         markup = true;
-        if (static_cast<std::size_t>(begin + size - p) >= 8 && std::memcmp(p + 1, "DOCTYPE", 7) == 0) {
+        if (static_cast<std::size_t>(begin + size - p) >= 8 &&
+            std::memcmp(p + 1, "DOCTYPE", 7) == 0) {
             fail("it has a DOCTYPE");
             return Outcome::Invalid;
         }
     }
     for (const char* p = begin + prolog; !markup && p < begin + size; ++p) {
-        p = static_cast<const char*>(std::memchr(p, '?', size - static_cast<std::size_t>(p - begin)));
+        p = static_cast<const char*>(
+            std::memchr(p, '?', size - static_cast<std::size_t>(p - begin)));
         if (!p)
             break;
         markup = p > begin && p[-1] == '<';
     }
     single_piece_texts_ = !markup;
+    // A NUL would cut a text short without a trace: refused, not shortened.
+    if (const void* nul = std::memchr(begin, '\0', size)) {
+        fail("it holds a NUL byte at byte " +
+             std::to_string(static_cast<const char*>(nul) - begin) + ", which a text cannot carry");
+        return Outcome::Invalid;
+    }
+    const std::size_t nul_at = nul_reference(std::string_view(begin, size), markup);
+    if (nul_at != std::string_view::npos) {
+        fail("it holds a NUL character (a reference to character 0) at byte " +
+             std::to_string(nul_at) + ", which a text cannot carry");
+        return Outcome::Invalid;
+    }
     const pugi::xml_parse_result parsed =
         doc_.load_buffer_inplace(body.data(), body.size(), kParseFlags, pugi::encoding_utf8);
     if (!parsed) {
@@ -229,7 +308,7 @@ ResponseReader::Outcome ResponseReader::parse(std::string& body) {
                 fault_code_ = static_cast<std::int32_t>(code);
                 have_code = true;
             } else if (member == "faultString" && t == ValueType::String) {
-                fault_string_ = node_text(member_typed ? member_typed : member_value);
+                fault_string_ = clean(node_text(member_typed ? member_typed : member_value));
                 have_string = true;
             }
         }
@@ -265,6 +344,16 @@ const char* ResponseReader::node_text(pugi::xml_node node) {
     return arena_.copy(joined);
 }
 
+const char* ResponseReader::clean(const char* text) {
+    const std::string_view whole(text);
+    const std::size_t good = clean_prefix(whole);
+    if (good == whole.size())
+        return text;
+    std::string cleaned(whole.substr(0, good));
+    append_clean(cleaned, whole.substr(good));
+    return arena_.copy(cleaned);
+}
+
 const char* ResponseReader::trimmed(const char* text) {
     const std::string_view whole(text);
     const std::string_view inner = trim(whole);
@@ -281,7 +370,7 @@ const char* ResponseReader::scalar_text(pugi::xml_node value, ValueType type,
                                         pugi::xml_node typed) {
     switch (type) {
     case ValueType::String:
-        return node_text(typed ? typed : value);
+        return clean(node_text(typed ? typed : value));
     case ValueType::Int: {
         const char* text = node_text(typed);
         std::int64_t number = 0;
@@ -308,18 +397,18 @@ const char* ResponseReader::scalar_text(pugi::xml_node value, ValueType type,
     }
     case ValueType::Double:
     case ValueType::DateTime:
-        return trimmed(node_text(typed));
+        return clean(trimmed(node_text(typed)));
     case ValueType::Base64: {
         const char* text = node_text(typed);
         const std::size_t length = std::strlen(text);
         if (std::strpbrk(text, " \t\r\n") == nullptr)
-            return text;
+            return clean(text);
         std::string packed;
         packed.reserve(length);
         for (const char* p = text; *p; ++p)
             if (!is_space(*p))
                 packed += *p;
-        return arena_.copy(packed);
+        return clean(arena_.copy(packed));
     }
     case ValueType::Nil:
         return "";
@@ -356,9 +445,8 @@ bool ResponseReader::walk_value(pugi::xml_node value, std::string& path, const c
     pugi::xml_node typed;
     const ValueType type = type_of(value, typed);
     if (type == ValueType::Struct || type == ValueType::Array) {
-        const bool empty = type == ValueType::Struct
-                               ? !first_element(typed)
-                               : !first_element(element_child(typed, "data"));
+        const bool empty = type == ValueType::Struct ? !first_element(typed)
+                                                     : !first_element(element_child(typed, "data"));
         if (!empty)
             return type == ValueType::Struct ? walk_struct(typed, path, false, depth, out)
                                              : walk_array(typed, path, false, depth, out);
@@ -386,7 +474,7 @@ bool ResponseReader::walk_struct(pugi::xml_node node, std::string& path, bool to
         const pugi::xml_node value = member.child("value");
         if (!name || !value)
             return fail("a struct <member> without <name> or <value>");
-        const char* member_name = node_text(name);
+        const char* member_name = clean(node_text(name));
         if (top) {
             // Top-level scalars, the common case, need no path at all.
             pugi::xml_node typed;

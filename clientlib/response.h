@@ -11,7 +11,18 @@
 
 namespace cwx {
 
-enum class ValueType { String, Int, Boolean, Double, DateTime, Base64, Nil, Struct, Array, Unknown };
+enum class ValueType {
+    String,
+    Int,
+    Boolean,
+    Double,
+    DateTime,
+    Base64,
+    Nil,
+    Struct,
+    Array,
+    Unknown
+};
 
 // "a string", "an int", ... for messages.
 const char* describe(ValueType type);
@@ -35,7 +46,7 @@ struct Entries {
 };
 
 class ResponseReader {
-public:
+  public:
     enum class Outcome { Value, Fault, Invalid };
 
     // Parses `body` in place; the body must not change until the next parse()
@@ -52,8 +63,8 @@ public:
     // an untyped string).
     static ValueType type_of(pugi::xml_node value, pugi::xml_node& typed);
 
-    // The text of a scalar <value> by the documented rules; nullptr (with
-    // problem() set) for a malformed scalar, a struct or an array.
+    // The text of a scalar <value> by the documented rules, cleaned; nullptr
+    // (with problem() set) for a malformed scalar, a struct or an array.
     const char* scalar_text(pugi::xml_node value);
 
     // Flattens an answer into `out` (appends). False with problem() set.
@@ -66,10 +77,15 @@ public:
 
     TextArena& arena() { return arena_; }
 
-    // The text content of an element (pieces split by CDATA joined).
+    // The text content of an element (pieces split by CDATA joined), as
+    // sent: not cleaned.
     const char* node_text(pugi::xml_node node);
 
-private:
+    // `text` itself when it is clean (clean_text.h), else a clean copy in the
+    // arena. Every text handed to a caller passes through here.
+    const char* clean(const char* text);
+
+  private:
     const char* scalar_text(pugi::xml_node value, ValueType type, pugi::xml_node typed);
     bool fail(std::string why);
     const char* trimmed(const char* text);

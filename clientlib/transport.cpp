@@ -1,5 +1,6 @@
 #include "transport.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -8,7 +9,11 @@
 
 #include <arpa/inet.h>
 #include <curl/curl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include "clean_text.h"
 #include "cwxmlclient.h"
 #include "request.h"
 
@@ -52,6 +57,7 @@ bool check_host(const std::string& host, std::string& why) {
             if (u <= ' ' || u == 0x7F || std::strchr("/?#@%[]\\", c) != nullptr)
                 ok = false;
         }
+        ok = ok && is_clean(bare); // names beyond ASCII are UTF-8
     }
     if (!ok)
         why = "Host name \"" + printable(host) + "\" is not a host name or IP address";
@@ -85,19 +91,54 @@ std::string size_text(std::uint64_t bytes) {
     return std::to_string(bytes) + " bytes";
 }
 
-bool Transport::open(TransportError& error) {
-    curl_ = curl_easy_init();
-    if (!curl_) {
-        error = {CWX_ERR_NO_MEMORY, "Out of memory"};
-        return false;
+namespace {
+
+curl_socket_t on_open_socket(void* log, curlsocktype, curl_sockaddr* address) {
+    const curl_socket_t fd =
+        socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+    if (fd != CURL_SOCKET_BAD) {
+        auto* sockets = static_cast<SocketLog*>(log);
+        sockets->open.push_back(fd);
+        ++sockets->opened;
     }
+    return fd;
+}
+
+int on_close_socket(void* log, curl_socket_t fd) {
+    auto& open = static_cast<SocketLog*>(log)->open;
+    for (std::size_t i = 0; i < open.size(); ++i) {
+        if (open[i] == fd) {
+            open.erase(open.begin() + static_cast<std::ptrdiff_t>(i));
+            break;
+        }
+    }
+    return ::close(fd);
+}
+
+// Body storage grows by doubling up to this size, then in one step to the
+// cap: doubling near the cap would hold the old and the new buffer at once
+// (about 1.5 times the cap), while a reserved but unwritten buffer costs
+// address space only.
+constexpr std::size_t kDoublingLimit = 8u << 20;
+
+} // namespace
+
+bool Transport::open(TransportError& error) {
     timeout_ms_ = env_number("CWXML_TIMEOUT_MS", 30000, 1, 86400000);
     connect_timeout_ms_ = env_number("CWXML_CONNECT_TIMEOUT_MS", 2000, 1, 86400000);
     if (connect_timeout_ms_ > timeout_ms_)
         connect_timeout_ms_ = timeout_ms_;
     max_response_ = static_cast<std::uint64_t>(
         env_number("CWXML_MAX_RESPONSE_BYTES", 64ll << 20, 1, 4ll << 30));
+    return make_handle(error);
+}
 
+bool Transport::make_handle(TransportError& error) {
+    curl_ = curl_easy_init();
+    if (!curl_) {
+        error = {CWX_ERR_NO_MEMORY, "Out of memory"};
+        return false;
+    }
     curl_easy_setopt(curl_, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl_, CURLOPT_PROXY, "");
     curl_easy_setopt(curl_, CURLOPT_FOLLOWLOCATION, 0L);
@@ -106,10 +147,15 @@ bool Transport::open(TransportError& error) {
     curl_easy_setopt(curl_, CURLOPT_TIMEOUT_MS, static_cast<long>(timeout_ms_));
     curl_easy_setopt(curl_, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(connect_timeout_ms_));
     curl_easy_setopt(curl_, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(max_response_));
+    curl_easy_setopt(curl_, CURLOPT_MAXCONNECTS, 1L);
     curl_easy_setopt(curl_, CURLOPT_WRITEFUNCTION, &Transport::on_body);
     curl_easy_setopt(curl_, CURLOPT_WRITEDATA, this);
     curl_easy_setopt(curl_, CURLOPT_HEADERFUNCTION, &Transport::on_header);
     curl_easy_setopt(curl_, CURLOPT_HEADERDATA, this);
+    curl_easy_setopt(curl_, CURLOPT_OPENSOCKETFUNCTION, &on_open_socket);
+    curl_easy_setopt(curl_, CURLOPT_OPENSOCKETDATA, &sockets_);
+    curl_easy_setopt(curl_, CURLOPT_CLOSESOCKETFUNCTION, &on_close_socket);
+    curl_easy_setopt(curl_, CURLOPT_CLOSESOCKETDATA, &sockets_);
     curl_easy_setopt(curl_, CURLOPT_ERRORBUFFER, error_buffer_);
     curl_easy_setopt(curl_, CURLOPT_USERAGENT, "cwxmlclient/1.0");
     curl_easy_setopt(curl_, CURLOPT_POST, 1L);
@@ -118,11 +164,16 @@ bool Transport::open(TransportError& error) {
     return true;
 }
 
-void Transport::close() {
+void Transport::drop_handle() {
     if (curl_) {
-        curl_easy_cleanup(curl_);
+        curl_easy_cleanup(curl_); // closes the connection through on_close_socket
         curl_ = nullptr;
     }
+    sockets_.open.clear();
+}
+
+void Transport::close() {
+    drop_handle();
     if (headers_) {
         curl_slist_free_all(headers_);
         headers_ = nullptr;
@@ -133,23 +184,45 @@ void Transport::close() {
     std::string().swap(status_line_);
 }
 
+bool Transport::stray_bytes_waiting() const {
+    for (const int fd : sockets_.open) {
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, 0) > 0 && p.revents != 0)
+            return true;
+    }
+    return false;
+}
+
 std::size_t Transport::on_body(char* data, std::size_t size, std::size_t count, void* self) {
     auto* t = static_cast<Transport*>(self);
+    std::string& body = *t->body_;
     const std::size_t n = size * count;
-    const std::uint64_t room = t->max_response_ - t->body_->size();
+    const std::uint64_t room = t->max_response_ - body.size();
     if (n > room) {
         // Keep what fits, then stop reading: the cap holds while downloading.
-        t->body_->append(data, static_cast<std::size_t>(room));
+        body.append(data, static_cast<std::size_t>(room));
         t->too_large_ = true;
         return 0;
     }
-    t->body_->append(data, n);
+    const std::size_t needed = body.size() + n;
+    if (needed > body.capacity()) {
+        std::size_t grown = std::max(needed, body.capacity() * 2);
+        if (grown > kDoublingLimit)
+            grown = std::max(needed, static_cast<std::size_t>(t->max_response_));
+        body.reserve(grown);
+    }
+    body.append(data, n);
     return n;
 }
 
 std::size_t Transport::on_header(char* data, std::size_t size, std::size_t count, void* self) {
     auto* t = static_cast<Transport*>(self);
     const std::size_t n = size * count;
+    t->head_bytes_ += n;
+    if (t->head_bytes_ > kMaxHeadBytes) {
+        t->head_too_large_ = true;
+        return 0;
+    }
     if (n > 5 && std::memcmp(data, "HTTP/", 5) == 0) {
         t->status_line_.assign(data, n);
         while (!t->status_line_.empty() &&
@@ -163,6 +236,14 @@ bool Transport::post(const std::string& host, std::int32_t port, const std::stri
                      const std::string& request, std::string& response, TransportError& error) {
     if (!curl_ && !open(error))
         return false;
+    if (stray_bytes_waiting()) {
+        // An answer nobody asked for (or the server's close) waits on the
+        // kept-alive connection: drop it, with the handle, and connect anew.
+        drop_handle();
+        if (!make_handle(error))
+            return false;
+    }
+    const bool had_connection = !sockets_.open.empty();
     const std::string target = endpoint_text(host, port);
     if (target != url_target_) {
         const std::string url = "http://" + target + "/RPC2";
@@ -190,74 +271,19 @@ bool Transport::post(const std::string& host, std::int32_t port, const std::stri
     response.clear();
     body_ = &response;
     too_large_ = false;
+    head_too_large_ = false;
+    head_bytes_ = 0;
+    sockets_.opened = 0;
     status_line_.clear();
     error_buffer_[0] = '\0';
 
     const CURLcode rc = curl_easy_perform(curl_);
+    body_bytes_ = response.size();
     body_ = nullptr;
-    const std::string& where = target;
     if (rc != CURLE_OK) {
-        long os_errno = 0;
-        curl_easy_getinfo(curl_, CURLINFO_OS_ERRNO, &os_errno);
-        const std::string detail = error_buffer_[0] ? error_buffer_ : curl_easy_strerror(rc);
-        switch (rc) {
-        case CURLE_COULDNT_CONNECT:
-            error = {CWX_ERR_CONNECT,
-                     "Cannot connect to " + where + ": " +
-                         (os_errno ? std::generic_category().message(static_cast<int>(os_errno))
-                                   : detail)};
-            break;
-        case CURLE_COULDNT_RESOLVE_HOST:
-            error = {CWX_ERR_CONNECT, "Cannot connect to " + where + ": host name not found"};
-            break;
-        case CURLE_OPERATION_TIMEDOUT: {
-            // A reused connection reports no connect time, so "was connected"
-            // also counts a request that went out, and a call that lasted the
-            // whole time-out.
-            curl_off_t connected_us = 0;
-            curl_off_t sending_us = 0;
-            curl_off_t total_us = 0;
-            curl_easy_getinfo(curl_, CURLINFO_CONNECT_TIME_T, &connected_us);
-            curl_easy_getinfo(curl_, CURLINFO_PRETRANSFER_TIME_T, &sending_us);
-            curl_easy_getinfo(curl_, CURLINFO_TOTAL_TIME_T, &total_us);
-            const bool connected = connected_us > 0 || sending_us > 0 ||
-                                   total_us >= static_cast<curl_off_t>(timeout_ms_) * 1000;
-            if (!connected)
-                error = {CWX_ERR_CONNECT, "Cannot connect to " + where + ": no connection within " +
-                                              duration_text(connect_timeout_ms_)};
-            else
-                error = {CWX_ERR_TIMEOUT,
-                         "No answer from " + where + " within " + duration_text(timeout_ms_)};
-            break;
-        }
-        case CURLE_WRITE_ERROR:
-        case CURLE_FILESIZE_EXCEEDED:
-            if (too_large_ || rc == CURLE_FILESIZE_EXCEEDED)
-                error = {CWX_ERR_TOO_LARGE, "Response larger than " + size_text(max_response_)};
-            else
-                error = {CWX_ERR_TRANSPORT, "Call to " + where + " failed: " + detail};
-            break;
-        case CURLE_GOT_NOTHING:
-            error = {CWX_ERR_TRANSPORT,
-                     "Connection to " + where + " closed without an answer"};
-            break;
-        case CURLE_PARTIAL_FILE:
-            error = {CWX_ERR_TRANSPORT,
-                     "Connection to " + where + " closed before the answer was complete"};
-            break;
-        case CURLE_WEIRD_SERVER_REPLY:
-        case CURLE_UNSUPPORTED_PROTOCOL:
-            error = {CWX_ERR_BAD_RESPONSE,
-                     "Response from " + where + " is not XML-RPC: not an HTTP answer (" + detail +
-                         ")"};
-            break;
-        case CURLE_OUT_OF_MEMORY:
-            error = {CWX_ERR_NO_MEMORY, "Out of memory"};
-            break;
-        default:
-            error = {CWX_ERR_TRANSPORT, "Call to " + where + " failed: " + detail};
-            break;
-        }
+        // A connection that was there before and not replaced counts as made.
+        const bool reused = had_connection && sockets_.opened == 0;
+        classify_failure(rc, reused, target, error);
         return false;
     }
     long status = 0;
@@ -268,10 +294,79 @@ bool Transport::post(const std::string& host, std::int32_t port, const std::stri
         const std::size_t space = status_line_.find(' ');
         if (space != std::string::npos && status_line_.compare(space + 1, 3, shown) == 0)
             shown = status_line_.substr(space + 1);
-        error = {CWX_ERR_HTTP, "HTTP error from " + where + ": " + shown};
+        error = {CWX_ERR_HTTP, "HTTP error from " + target + ": " + shown};
         return false;
     }
     return true;
+}
+
+void Transport::classify_failure(int code, bool reused, const std::string& where,
+                                 TransportError& error) {
+    const auto rc = static_cast<CURLcode>(code);
+    long os_errno = 0;
+    curl_easy_getinfo(curl_, CURLINFO_OS_ERRNO, &os_errno);
+    const std::string detail = error_buffer_[0] ? error_buffer_ : curl_easy_strerror(rc);
+    const std::string not_xmlrpc = "Response from " + where + " is not XML-RPC: ";
+    if (head_too_large_) {
+        error = {CWX_ERR_BAD_RESPONSE,
+                 not_xmlrpc + "its header is larger than " + size_text(kMaxHeadBytes)};
+        return;
+    }
+    switch (rc) {
+    case CURLE_COULDNT_CONNECT:
+        error = {
+            CWX_ERR_CONNECT,
+            "Cannot connect to " + where + ": " +
+                (os_errno ? std::generic_category().message(static_cast<int>(os_errno)) : detail)};
+        break;
+    case CURLE_COULDNT_RESOLVE_HOST:
+        error = {CWX_ERR_CONNECT, "Cannot connect to " + where + ": host name not found"};
+        break;
+    case CURLE_OPERATION_TIMEDOUT: {
+        curl_off_t connected_us = 0;
+        curl_easy_getinfo(curl_, CURLINFO_CONNECT_TIME_T, &connected_us);
+        if (!reused && connected_us == 0)
+            error = {CWX_ERR_CONNECT, "Cannot connect to " + where + ": no connection within " +
+                                          duration_text(connect_timeout_ms_)};
+        else
+            error = {CWX_ERR_TIMEOUT,
+                     "No answer from " + where + " within " + duration_text(timeout_ms_)};
+        break;
+    }
+    case CURLE_WRITE_ERROR:
+    case CURLE_FILESIZE_EXCEEDED:
+        if (too_large_ || rc == CURLE_FILESIZE_EXCEEDED)
+            error = {CWX_ERR_TOO_LARGE, "Response larger than " + size_text(max_response_)};
+        else
+            error = {CWX_ERR_TRANSPORT, "Call to " + where + " failed: " + detail};
+        break;
+    case CURLE_GOT_NOTHING:
+        error = {CWX_ERR_TRANSPORT, "Connection to " + where + " closed without an answer"};
+        break;
+    case CURLE_PARTIAL_FILE:
+        error = {CWX_ERR_TRANSPORT,
+                 "Connection to " + where + " closed before the answer was complete"};
+        break;
+    case CURLE_WEIRD_SERVER_REPLY:
+    case CURLE_UNSUPPORTED_PROTOCOL:
+        error = {CWX_ERR_BAD_RESPONSE, not_xmlrpc + "not an HTTP answer (" + detail + ")"};
+        break;
+    case CURLE_OUT_OF_MEMORY: {
+        // libcurl refuses a header line longer than its buffer (100 KiB) as
+        // "out of memory", without a message. Once the request is out and
+        // before any body, that is what it means: a bad answer.
+        long request_bytes = 0;
+        curl_easy_getinfo(curl_, CURLINFO_REQUEST_SIZE, &request_bytes);
+        if (request_bytes > 0 && body_bytes_ == 0)
+            error = {CWX_ERR_BAD_RESPONSE, not_xmlrpc + "a header line is too long"};
+        else
+            error = {CWX_ERR_NO_MEMORY, "Out of memory"};
+        break;
+    }
+    default:
+        error = {CWX_ERR_TRANSPORT, "Call to " + where + " failed: " + detail};
+        break;
+    }
 }
 
 } // namespace cwx

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 typedef void CURL;
 struct curl_slist;
@@ -15,8 +16,15 @@ struct TransportError {
     std::string text;
 };
 
+// The sockets a handle has open, kept by its open and close callbacks: the
+// library's own view of the kept-alive connection.
+struct SocketLog {
+    std::vector<int> open;
+    int opened = 0; // during the current transfer
+};
+
 class Transport {
-public:
+  public:
     Transport() = default;
     Transport(const Transport&) = delete;
     Transport& operator=(const Transport&) = delete;
@@ -24,7 +32,9 @@ public:
 
     // POSTs `request` to http://host:port/RPC2 and fills `response` with the
     // body of a 200 answer. False with `error` set otherwise; `response` then
-    // holds whatever body arrived (up to the cap).
+    // holds whatever body arrived (up to the cap). A kept-alive connection is
+    // reused only when nothing is waiting on it: bytes that arrived unasked
+    // are no answer to this request.
     bool post(const std::string& host, std::int32_t port, const std::string& access_key,
               const std::string& request, std::string& response, TransportError& error);
 
@@ -34,18 +44,29 @@ public:
     std::int64_t timeout_ms() const { return timeout_ms_; }
     std::uint64_t max_response_bytes() const { return max_response_; }
 
-private:
+    // Largest response head (status line and headers) accepted.
+    static constexpr std::size_t kMaxHeadBytes = 64 * 1024;
+
+  private:
     bool open(TransportError& error);
+    bool make_handle(TransportError& error); // a new handle with the limits read by open()
+    void drop_handle();
+    bool stray_bytes_waiting() const;
+    void classify_failure(int code, bool reused, const std::string& where, TransportError& error);
     static std::size_t on_body(char* data, std::size_t size, std::size_t count, void* self);
     static std::size_t on_header(char* data, std::size_t size, std::size_t count, void* self);
 
     CURL* curl_ = nullptr;
     curl_slist* headers_ = nullptr;
-    std::string url_target_;   // host:port the URL was built for
-    std::string header_key_;   // access key the headers were built for
+    std::string url_target_; // host:port the URL was built for
+    std::string header_key_; // access key the headers were built for
     bool headers_built_ = false;
     std::string* body_ = nullptr;
     bool too_large_ = false;
+    bool head_too_large_ = false;
+    std::size_t head_bytes_ = 0;
+    std::size_t body_bytes_ = 0; // of the last transfer
+    SocketLog sockets_;
     std::string status_line_;
     std::int64_t timeout_ms_ = 30000;
     std::int64_t connect_timeout_ms_ = 2000;

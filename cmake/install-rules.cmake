@@ -1,11 +1,8 @@
 include(GNUInstallDirs)
 install(TARGETS cwxmlclient
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT development)
-# The bitmap functions of cw_bitmap.h are not exported by the shared library
-# (it exports the 68 functions only); callers link this archive for them:
-#   cc prog.c -lcwxmlclient -lplatform
-install(TARGETS platform ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development)
-install(FILES clientlib/cwxmlclient.h platform/cw_bitmap.h
+# The shared library exports the bitmap functions too: cc prog.c -lcwxmlclient
+install(FILES clientlib/cwxmlclient.h clientlib/cw_bitmap.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT development)
 foreach(prog IN ITEMS clienttest cwcall cardwright-sim)
   if(TARGET ${prog})

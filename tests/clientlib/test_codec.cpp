@@ -179,6 +179,18 @@ TEST(ResponseDecoding, ScalarsBecomeTextsByTheDocumentedRules) {
         {"base64 unwrapped", "<base64>aGVs\nbG8=\n</base64>", "aGVsbG8="},
         {"nil", "<nil/>", ""},
         {"ex:nil", "<ex:nil/>", ""},
+        // Texts come back as valid UTF-8 without controls but TAB, LF, CR.
+        {"invalid byte replaced", "<string>caf\xe9 ok</string>", "caf\uFFFD ok"},
+        {"terminal escape replaced", "<string>a&#27;[31mb\x1b[0m</string>",
+         "a\uFFFD[31mb\uFFFD[0m"},
+        {"del and c1 control replaced", "<string>a\x7f&#x9b;b</string>", "a\uFFFD\uFFFDb"},
+        {"truncated sequence is one replacement", "<string>\xe2\x9c.</string>", "\uFFFD."},
+        {"surrogate bytes each replaced", "<string>\xed\xa0\x80</string>", "\uFFFD\uFFFD\uFFFD"},
+        {"overlong and beyond U+10FFFF", "<string>\xc0\xaf\xf4\x90\x80\x80</string>",
+         "\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD"},
+        {"four-byte character kept", "<string>\xf0\x9f\x98\x80</string>", "\xf0\x9f\x98\x80"},
+        {"nul reference in cdata is text", "<string><![CDATA[&#0;]]></string>", "&#0;"},
+        {"double cleaned", "<double>1\x01</double>", "1\uFFFD"},
     };
     for (const Row& row : rows) {
         const Decoded d = flatten(answer(row.value));
@@ -205,9 +217,14 @@ TEST(ResponseDecoding, NestedValuesFlattenWithPaths) {
         "</struct>");
     const Decoded d = flatten(body);
     ASSERT_TRUE(d.ok) << d.problem;
-    const Pairs expected = {{"Name", "Ann"},           {"Tags[0]", "a"},       {"Tags[1]", "2"},
-                            {"Address.City", "Oslo"},  {"Address.Geo[0]", "59.9"},
-                            {"People[0].n", "x"},      {"Empty", "{}"},        {"None", "[]"},
+    const Pairs expected = {{"Name", "Ann"},
+                            {"Tags[0]", "a"},
+                            {"Tags[1]", "2"},
+                            {"Address.City", "Oslo"},
+                            {"Address.Geo[0]", "59.9"},
+                            {"People[0].n", "x"},
+                            {"Empty", "{}"},
+                            {"None", "[]"},
                             {"Name", "dup"}};
     EXPECT_EQ(d.pairs, expected);
 }
@@ -258,6 +275,14 @@ TEST(ResponseDecoding, MalformedAnswersAreRefusedWithAReason) {
         {"member without value", answer("<struct><member><name>a</name></member></struct>"),
          "without <name> or <value>"},
         {"array without data", answer("<array></array>"), "<array> without <data>"},
+        {"nul reference", answer("<string>nul&#0;after</string>"),
+         "a NUL character (a reference to character 0) at byte "},
+        {"hex nul reference", answer("<string>&#x000;</string>"), "a NUL character"},
+        {"raw nul", answer(std::string("<string>nul\0after</string>", 26)), "a NUL byte at byte"},
+        {"nul in a member name",
+         answer("<struct><member><name>a&#00;</name><value>1</value>"
+                "</member></struct>"),
+         "a NUL character"},
         {"65 deep", nested(64), "nested deeper than 64 levels"},
         {"10000 deep", nested(10000), "nested deeper than 64 levels"},
     };
@@ -278,6 +303,13 @@ TEST(ResponseDecoding, FaultsGiveCodeAndString) {
     ASSERT_EQ(reader.parse(body), cwx::ResponseReader::Outcome::Fault);
     EXPECT_EQ(reader.fault_code(), -501);
     EXPECT_STREQ(reader.fault_string(), "No & way");
+
+    std::string escaped = "<methodResponse><fault><value><struct><member><name>faultCode</name>"
+                          "<value><int>4</int></value></member><member><name>faultString</name>"
+                          "<value>\x1b]0;owned\x07\xff</value></member></struct></value></fault>"
+                          "</methodResponse>";
+    ASSERT_EQ(reader.parse(escaped), cwx::ResponseReader::Outcome::Fault);
+    EXPECT_STREQ(reader.fault_string(), "\uFFFD]0;owned\uFFFD\uFFFD");
 
     std::string no_code = "<methodResponse><fault><value><struct><member><name>faultString</name>"
                           "<value>x</value></member></struct></value></fault></methodResponse>";
@@ -349,6 +381,12 @@ TEST(Settings, HostsAndAccessKeysThatCannotBeUsedAreNamed) {
         {"two words", false, "is not a host name"},
         {"host\r\nX: 1", false, "Host name \"host\\x0d\\x0aX: 1\""},
         {"[not-ipv6]", false, "is not a host name"},
+        {"bl\xc3\xa5"
+         "b\xc3\xa6r.example",
+         true,
+         "bl\xc3\xa5"
+         "b\xc3\xa6r.example:8080"},
+        {"caf\xe9", false, "Host name \"caf\\xe9\" is not a host name"},
     };
     for (const Row& row : hosts) {
         std::string why;

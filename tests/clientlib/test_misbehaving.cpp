@@ -2,15 +2,20 @@
 // against answers of the wrong shape.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include "cwxmlclient.h"
 #include "raw_server.h"
@@ -21,7 +26,9 @@ using cwtest::RawRequest;
 using cwtest::RawServer;
 using Clock = std::chrono::steady_clock;
 
-std::string text() { return GetErrorText(); }
+std::string text() {
+    return GetErrorText();
+}
 
 // The process's peak resident memory so far.
 long peak_memory_kib() {
@@ -33,7 +40,7 @@ long peak_memory_kib() {
 // Sets an environment variable for the length of a test; the library reads
 // it when it opens its connection, hence the CloseXML.
 class ScopedEnv {
-public:
+  public:
     ScopedEnv(const char* name, const char* value) : name_(name) {
         setenv(name, value, 1);
         CloseXML();
@@ -43,7 +50,7 @@ public:
         CloseXML();
     }
 
-private:
+  private:
     const char* name_;
 };
 
@@ -59,7 +66,7 @@ RawServer::Handler answer_xml(const std::string& value_xml) {
 }
 
 class Misbehaving : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         CloseXML();
         SetHostName("127.0.0.1");
@@ -78,8 +85,8 @@ TEST_F(Misbehaving, RefusedConnection) {
     SetXMLPort(port);
     EXPECT_EQ(Close(), 0);
     EXPECT_EQ(GetErrorCode(), CWX_ERR_CONNECT);
-    EXPECT_EQ(text(), "Cannot connect to 127.0.0.1:" + std::to_string(port) +
-                          ": Connection refused");
+    EXPECT_EQ(text(),
+              "Cannot connect to 127.0.0.1:" + std::to_string(port) + ": Connection refused");
     EXPECT_EQ(GetMethods(), nullptr);
     EXPECT_EQ(IsBusy(), 255);
     EXPECT_EQ(GetCWHandle(), -1);
@@ -123,6 +130,100 @@ TEST_F(Misbehaving, HangOnAReusedConnectionIsATimeOut) {
     EXPECT_EQ(Next(), 0);
     EXPECT_EQ(GetErrorCode(), CWX_ERR_TIMEOUT) << text();
     EXPECT_EQ(server.connections(), 1);
+}
+
+TEST_F(Misbehaving, StrayAnswersAreNeverTakenForTheNextCall) {
+    ScopedEnv timeout("CWXML_TIMEOUT_MS", "300");
+    const std::string forged = RawServer::http_response(
+        cwtest::xmlrpc_answer("<string>FORGED</string>"), "200 OK", "text/xml", true);
+    struct Row {
+        const char* label;
+        bool first_call_times_out;
+        RawServer::Handler first_answer;
+    };
+    const Row rows[] = {
+        {"unsolicited answer on the idle connection", false,
+         [forged](int fd, const RawRequest&, RawServer& s) {
+             s.send_all(fd, RawServer::http_response(cwtest::xmlrpc_answer("<string>one</string>"),
+                                                     "200 OK", "text/xml", true));
+             std::this_thread::sleep_for(std::chrono::milliseconds(20));
+             s.send_all(fd, forged);
+             return true;
+         }},
+        {"late answer after a time-out", true,
+         [forged](int fd, const RawRequest&, RawServer& s) {
+             s.wait_for_close(fd);
+             s.send_all(fd, forged);
+             return false;
+         }},
+    };
+    for (const Row& row : rows) {
+        std::atomic<bool> first_done{false};
+        RawServer server([&row, &first_done](int fd, const RawRequest& request, RawServer& s) {
+            if (s.requests() > 1)
+                return s.send_all(
+                    fd, RawServer::http_response(cwtest::xmlrpc_answer("<string>two</string>"),
+                                                 "200 OK", "text/xml", true));
+            const bool keep = row.first_answer(fd, request, s);
+            first_done = true;
+            return keep;
+        });
+        use(server);
+        const char* first = GetMethodHelp("x");
+        if (row.first_call_times_out)
+            EXPECT_EQ(GetErrorCode(), CWX_ERR_TIMEOUT) << row.label << ": " << text();
+        else
+            EXPECT_STREQ(first, "one") << row.label << ": " << text();
+        for (int i = 0; i < 200 && !first_done; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        std::this_thread::sleep_for(std::chrono::milliseconds(20)); // the forged bytes land
+        EXPECT_STREQ(GetMethodHelp("x"), "two") << row.label << ": " << text();
+        EXPECT_EQ(server.connections(), 2) << row.label;
+    }
+}
+
+TEST_F(Misbehaving, ConnectThatNeverCompletesIsAConnectionFailure) {
+    // A listener whose backlog is full: the kernel drops further SYNs, so a
+    // connect neither succeeds nor fails until the client gives up.
+    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(listener, 0), 0);
+    ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    std::vector<int> fillers;
+    for (int i = 0; i < 4; ++i) {
+        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        fillers.push_back(fd);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const int port = ntohs(address.sin_port);
+    struct Row {
+        const char* timeout;
+        const char* connect_timeout;
+        const char* within;
+    };
+    const Row rows[] = {
+        {"2000", "300", "300 ms"},
+        {"300", "5000", "300 ms"}, // the connect time is capped by the call's
+    };
+    for (const Row& row : rows) {
+        ScopedEnv timeout("CWXML_TIMEOUT_MS", row.timeout);
+        ScopedEnv connect_timeout("CWXML_CONNECT_TIMEOUT_MS", row.connect_timeout);
+        SetXMLPort(port);
+        const auto start = Clock::now();
+        EXPECT_EQ(First(), 0);
+        EXPECT_LT(Clock::now() - start, std::chrono::seconds(2));
+        EXPECT_EQ(GetErrorCode(), CWX_ERR_CONNECT) << row.connect_timeout << ": " << text();
+        EXPECT_EQ(text(), "Cannot connect to 127.0.0.1:" + std::to_string(port) +
+                              ": no connection within " + row.within);
+    }
+    for (const int fd : fillers)
+        close(fd);
+    close(listener);
 }
 
 TEST_F(Misbehaving, TricklingAnswerIsReadWhole) {
@@ -188,8 +289,8 @@ TEST_F(Misbehaving, ConnectionClosedEarly) {
          "HTTP/1.1 200 OK\r\nContent-Length: 500\r\n\r\n" + full.substr(0, 40), CWX_ERR_TRANSPORT,
          "closed before the answer was complete"},
         {"mid-body without length",
-         "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" + full.substr(0, 40),
-         CWX_ERR_BAD_RESPONSE, "not well-formed XML"},
+         "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" + full.substr(0, 40), CWX_ERR_BAD_RESPONSE,
+         "not well-formed XML"},
         {"mid-headers", "HTTP/1.1 200 OK\r\nContent-Le", CWX_ERR_BAD_RESPONSE, "the body is empty"},
     };
     for (const Row& row : rows) {
@@ -222,6 +323,21 @@ TEST_F(Misbehaving, HttpErrorsAndForeignBodies) {
         {"empty 200", RawServer::http_response("", "200 OK"), CWX_ERR_BAD_RESPONSE,
          "is not XML-RPC: the body is empty"},
         {"not http", "SSH-2.0-OpenSSH_9.2\r\n\r\n", CWX_ERR_BAD_RESPONSE, "is not XML-RPC"},
+        {"escapes in the reason phrase",
+         RawServer::http_response(html, "404 Not \x1b[31mFound\xff", "text/html"), CWX_ERR_HTTP,
+         ": 404 Not \uFFFD[31mFound\uFFFD"},
+        {"10 MB header line",
+         "HTTP/1.1 200 OK\r\nX-Long: " + std::string(10u << 20, 'a') + "\r\n\r\n",
+         CWX_ERR_BAD_RESPONSE, "is not XML-RPC: a header line is too long"},
+        {"endless header lines",
+         "HTTP/1.1 200 OK\r\n" +
+             [] {
+                 std::string lines;
+                 while (lines.size() < (4u << 20))
+                     lines += "X-Filler: " + std::string(1000, 'b') + "\r\n";
+                 return lines;
+             }(),
+         CWX_ERR_BAD_RESPONSE, "is not XML-RPC: its header is larger than 65536 bytes"},
     };
     for (const Row& row : rows) {
         RawServer server(answer_with(row.response));
@@ -285,6 +401,24 @@ TEST_F(Misbehaving, ResponseOverTheCapStopsReadingAtTheCap) {
     use(announced);
     EXPECT_EQ(GetCurrent(), nullptr);
     EXPECT_EQ(GetErrorCode(), CWX_ERR_TOO_LARGE);
+}
+
+TEST_F(Misbehaving, RefusingAnEndlessBodyKeepsMemoryNearTheCap) {
+    constexpr std::size_t kCap = 32u << 20;
+    ScopedEnv cap("CWXML_MAX_RESPONSE_BYTES", std::to_string(kCap).c_str());
+    RawServer endless([](int fd, const RawRequest&, RawServer& s) {
+        s.send_all(fd, "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n");
+        const std::string chunk(256 * 1024, 'x');
+        for (std::size_t sent = 0; sent < 3 * kCap && !s.stopping(); sent += chunk.size())
+            if (!s.send_all(fd, chunk))
+                break;
+        return false;
+    });
+    use(endless);
+    const long peak_before_kib = peak_memory_kib();
+    EXPECT_EQ(GetCurrent(), nullptr);
+    EXPECT_EQ(GetErrorCode(), CWX_ERR_TOO_LARGE);
+    EXPECT_LT(peak_memory_kib() - peak_before_kib, static_cast<long>((kCap + (16u << 20)) / 1024));
 }
 
 TEST_F(Misbehaving, DefaultCapIsNamedInMiB) {
@@ -387,12 +521,11 @@ TEST_F(Misbehaving, BadPicturesFailWithClearTexts) {
          "Picture from GetPhotoImage is not a PNG image"},
         {"truncated png", "<base64>" + base64(png_claiming(4, 4, "")) + "</base64>", CWX_ERR_IMAGE,
          "Picture from GetPhotoImage cannot be decoded: "},
-        {"corrupt png data",
-         "<base64>" + base64(png_claiming(4, 4, "not zlib data")) +
-             "</base64>",
+        {"corrupt png data", "<base64>" + base64(png_claiming(4, 4, "not zlib data")) + "</base64>",
          CWX_ERR_IMAGE, "Picture from GetPhotoImage cannot be decoded: "},
         {"huge header", "<base64>" + base64(png_claiming(100000, 100000, "x")) + "</base64>",
-         CWX_ERR_IMAGE, "Picture from GetPhotoImage is 100000 x 100000 pixels, more than the limit"},
+         CWX_ERR_IMAGE,
+         "Picture from GetPhotoImage is 100000 x 100000 pixels, more than the limit"},
         {"wide header", "<base64>" + base64(png_claiming(40000, 1, "x")) + "</base64>",
          CWX_ERR_IMAGE, "is 40000 x 1 pixels"},
         {"a string instead", "<string>iVBORw0KGgo=</string>", CWX_ERR_UNEXPECTED_TYPE,
@@ -425,9 +558,8 @@ TEST_F(Misbehaving, AnswersOfTheWrongType) {
          CWX_ERR_UNEXPECTED_TYPE, "GetEditCount answered a double, expected an int"},
         {"busy gets a struct", "<struct></struct>", [] { return int(IsBusy()); }, 255,
          CWX_ERR_UNEXPECTED_TYPE, "IsBusy answered a struct, expected a boolean"},
-        {"methods gets a struct", "<struct></struct>",
-         [] { return GetMethods() ? 1 : 0; }, 0, CWX_ERR_UNEXPECTED_TYPE,
-         "system.listMethods answered a struct, expected an array"},
+        {"methods gets a struct", "<struct></struct>", [] { return GetMethods() ? 1 : 0; }, 0,
+         CWX_ERR_UNEXPECTED_TYPE, "system.listMethods answered a struct, expected an array"},
         {"help gets an int", "<int>1</int>", [] { return GetMethodHelp("x") ? 1 : 0; }, 0,
          CWX_ERR_UNEXPECTED_TYPE, "system.methodHelp answered an int, expected a string"},
         {"bad boolean", "<boolean>2</boolean>", [] { return int(Print()); }, 0,
@@ -499,7 +631,8 @@ TEST_F(Misbehaving, RefusedArgumentsSendNothing) {
          "Argument entry 1 (\"Name\"): the value holds control character 0x01 at byte 1"},
         {"control in name", "Na\x1fme", "v",
          "Argument entry 1 (\"Na\\x1fme\"): the name holds control character 0x1f"},
-        {"invalid utf-8", "Name", "caf\xe9", "the value is not valid UTF-8 (byte 0xe9 at offset 3)"},
+        {"invalid utf-8", "Name", "caf\xe9",
+         "the value is not valid UTF-8 (byte 0xe9 at offset 3)"},
         {"non-character", "Name", "\xef\xbf\xbf", "the value holds U+FFFF"},
     };
     RawServer server(answer_xml("<boolean>1</boolean>"));
