@@ -4,6 +4,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string_view>
 #include <system_error>
 #include <vector>
@@ -74,26 +75,37 @@ std::string find_program(Role role, std::string& error) {
             error = "Cannot launch: " + std::string(override_name) + " not found on PATH";
         return found;
     }
+    // An installation keeps programs in its bin folder; the build tree puts
+    // them beside the library.
     std::string library_file;
     const std::string dir = library_directory(library_file);
+    const std::string bin =
+        dir.empty()
+            ? std::string()
+            : std::filesystem::path(dir + "/" + CWXML_LIBDIR_TO_BINDIR).lexically_normal().string();
     if (!dir.empty()) {
-        std::string beside = dir + "/" + kProgramName;
-        if (is_executable_file(beside))
-            return beside;
+        for (const std::string& folder : {bin, dir}) {
+            std::string candidate = folder + "/" + kProgramName;
+            if (is_executable_file(candidate))
+                return candidate;
+        }
     }
     std::string found = find_on_path(kProgramName);
     if (found.empty())
-        error = std::string("Cannot launch: ") + kProgramName + " not found beside " +
-                (library_file.empty() ? std::string("the library") : library_file) +
-                " or on PATH";
+        error = std::string("Cannot launch: ") + kProgramName + " not found in " +
+                (bin.empty() ? std::string("the installation's bin folder") : bin) + ", beside " +
+                (library_file.empty() ? std::string("the library") : library_file) + " or on PATH";
     return found;
 }
 
 const char* show_word(std::int32_t mode) {
     switch (mode) {
-    case CWX_SHOW_HIDDEN: return "hidden";
-    case CWX_SHOW_MINIMIZED: return "minimized";
-    default: return "normal";
+    case CWX_SHOW_HIDDEN:
+        return "hidden";
+    case CWX_SHOW_MINIMIZED:
+        return "minimized";
+    default:
+        return "normal";
     }
 }
 
@@ -129,9 +141,9 @@ bool launch(Role role, const char* design_path, std::int32_t show_mode, std::int
 
     // Everything exec needs is built before fork: the children may only make
     // async-signal-safe calls.
-    std::vector<std::string> words = {program,  "--design", design,
-                                      "--show", show_word(show_mode), "--port",
-                                      std::to_string(port)};
+    std::vector<std::string> words = {
+        program,  "--design",          design, "--show", show_word(show_mode),
+        "--port", std::to_string(port)};
     if (role == Role::RosterLink) {
         words.emplace_back("--role");
         words.emplace_back("rosterlink");

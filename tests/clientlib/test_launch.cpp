@@ -23,12 +23,11 @@ namespace fs = std::filesystem;
 namespace {
 
 class Launch : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("cwlaunch-" + std::to_string(getpid()) + "-" +
-                                            ::testing::UnitTest::GetInstance()
-                                                ->current_test_info()
-                                                ->name());
+        dir_ = fs::temp_directory_path() /
+               ("cwlaunch-" + std::to_string(getpid()) + "-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::create_directories(dir_);
         argv_file_ = dir_ / "argv.txt";
         setenv("CW_FAKE_ARGV_FILE", argv_file_.c_str(), 1);
@@ -78,7 +77,10 @@ TEST_F(Launch, PassesThePathAsOneArgumentWithShowModeAndPort) {
     const Row rows[] = {
         {"shown", false, CWX_SHOW_NORMAL, 8080, {"--show", "normal", "--port", "8080"}},
         {"minimised", false, CWX_SHOW_MINIMIZED, 9001, {"--show", "minimized", "--port", "9001"}},
-        {"hidden rosterlink", true, CWX_SHOW_HIDDEN, 8080,
+        {"hidden rosterlink",
+         true,
+         CWX_SHOW_HIDDEN,
+         8080,
          {"--show", "hidden", "--port", "8080", "--role", "rosterlink"}},
         {"odd mode reads as shown", false, 7, 8080, {"--show", "normal", "--port", "8080"}},
     };
@@ -143,8 +145,7 @@ TEST_F(Launch, FailuresAreReported) {
          "Cannot start " + not_executable.string() + ": Permission denied"},
         {"not on PATH", "no-such-cardwright-program", design, 8080, CWX_ERR_LAUNCH,
          "Cannot launch: no-such-cardwright-program not found on PATH"},
-        {"bad port", CW_FAKE_CARDWRIGHT, design, 0, CWX_ERR_SETTINGS,
-         "Port 0 is outside 1..65535"},
+        {"bad port", CW_FAKE_CARDWRIGHT, design, 0, CWX_ERR_SETTINGS, "Port 0 is outside 1..65535"},
     };
     for (const Row& row : rows) {
         setenv("CWXML_CARDWRIGHT", row.program.c_str(), 1);
@@ -157,28 +158,58 @@ TEST_F(Launch, FailuresAreReported) {
     EXPECT_FALSE(fs::exists(argv_file_));
 }
 
-TEST_F(Launch, DefaultProgramIsLookedUpBesideTheLibraryThenOnPath) {
+TEST_F(Launch, DefaultProgramIsFoundInTheBinFolderThenBesideTheLibraryThenOnPath) {
+    // A copy of the library in a folder of its own, loaded on its own, finds
+    // programs from where it lies, as an installed one does.
     Dl_info info{};
     ASSERT_NE(dladdr(reinterpret_cast<void*>(&LaunchCW), &info), 0);
-    if (fs::exists(fs::path(info.dli_fname).parent_path() / "cardwright-sim"))
-        GTEST_SKIP() << "the real cardwright-sim is built beside the library";
+    const fs::path lib_dir = dir_ / "usr" / "lib" / "arch";
+    const fs::path bin_dir = (lib_dir / CWXML_LIBDIR_TO_BINDIR).lexically_normal();
+    const fs::path path_dir = dir_ / "on-path";
+    for (const fs::path& d : {lib_dir, bin_dir, path_dir})
+        fs::create_directories(d);
+    const fs::path library = lib_dir / "libcwxmlclient.so.1";
+    fs::copy_file(fs::canonical(info.dli_fname), library);
+    void* copy = dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(copy, nullptr) << dlerror();
+    const auto launch =
+        reinterpret_cast<unsigned char (*)(const char*, int32_t)>(dlsym(copy, "LaunchCW"));
+    const auto error_text = reinterpret_cast<const char* (*)()>(dlsym(copy, "GetErrorText"));
+    ASSERT_TRUE(launch && error_text);
+
     unsetenv("CWXML_CARDWRIGHT");
     const std::string saved_path = std::getenv("PATH") ? std::getenv("PATH") : "";
-    // An empty PATH folder holds no cardwright-sim, nor does the library's.
-    const fs::path empty_dir = dir_ / "bin";
-    fs::create_directories(empty_dir);
-    setenv("PATH", empty_dir.c_str(), 1);
-    EXPECT_EQ(LaunchCW(design_.c_str(), CWX_SHOW_HIDDEN), 0);
-    EXPECT_NE(std::string(GetErrorText()).find("cardwright-sim not found beside "),
-              std::string::npos)
-        << GetErrorText();
-    EXPECT_NE(std::string(GetErrorText()).find("libcwxmlclient.so"), std::string::npos);
-    // On PATH: a copy of the stand-in under the real name.
-    fs::copy_file(CW_FAKE_CARDWRIGHT, empty_dir / "cardwright-sim");
-    EXPECT_EQ(LaunchCW(design_.c_str(), CWX_SHOW_HIDDEN), 1) << GetErrorText();
-    const std::vector<std::string> args = recorded();
-    ASSERT_FALSE(args.empty());
-    EXPECT_EQ(args[0], (empty_dir / "cardwright-sim").string());
+    setenv("PATH", path_dir.c_str(), 1);
+    struct Row {
+        const char* label;
+        std::vector<fs::path> folders_with_program;
+        fs::path started; // empty: not found
+    };
+    const Row rows[] = {
+        {"installation's bin folder first", {bin_dir, lib_dir, path_dir}, bin_dir},
+        {"beside the library, as in the build tree", {lib_dir, path_dir}, lib_dir},
+        {"then on PATH", {path_dir}, path_dir},
+        {"nowhere", {}, {}},
+    };
+    for (const Row& row : rows) {
+        for (const fs::path& d : {bin_dir, lib_dir, path_dir})
+            fs::remove(d / "cardwright-sim");
+        for (const fs::path& d : row.folders_with_program)
+            fs::copy_file(CW_FAKE_CARDWRIGHT, d / "cardwright-sim");
+        fs::remove(argv_file_);
+        const unsigned char started = launch(design_.c_str(), CWX_SHOW_HIDDEN);
+        if (row.started.empty()) {
+            EXPECT_EQ(started, 0) << row.label;
+            EXPECT_EQ(std::string(error_text()), "Cannot launch: cardwright-sim not found in " +
+                                                     bin_dir.string() + ", beside " +
+                                                     library.string() + " or on PATH");
+            continue;
+        }
+        ASSERT_EQ(started, 1) << row.label << ": " << error_text();
+        const std::vector<std::string> args = recorded();
+        ASSERT_FALSE(args.empty()) << row.label;
+        EXPECT_EQ(args[0], (row.started / "cardwright-sim").string()) << row.label;
+    }
     setenv("PATH", saved_path.c_str(), 1);
 }
 
