@@ -20,14 +20,27 @@
  *
  * Threads: call the library from one thread only (the GUI thread of the test
  * client). It keeps one connection and one error record for the process.
+ * The bitmap functions of cw_bitmap.h may be called from any thread.
  *
  * Strings are NUL-terminated UTF-8. A NULL string argument reads as "".
- * Pictures come back as bitmap handles of cw_bitmap.h, which the caller owns.
+ * Every string the library returns (list names and values, texts, error
+ * texts, the recorded response) is valid UTF-8 without control characters
+ * other than TAB, LF and CR: whatever else a server sends is replaced with
+ * U+FFFD. A value holding a NUL fails the call with CWX_ERR_BAD_RESPONSE
+ * rather than come back cut short.
+ * Pictures come back as bitmap handles of cw_bitmap.h (included below),
+ * which the caller owns; this library exports the bitmap functions, so a
+ * program links with -lcwxmlclient alone.
  *
  * Limits, read from the environment when the library opens its connection
  * (the first call, and the first after CloseXML): CWXML_TIMEOUT_MS, the whole
- * call (default 30000); CWXML_CONNECT_TIMEOUT_MS (default 2000);
- * CWXML_MAX_RESPONSE_BYTES, the largest answer (default 64 MiB).
+ * call (default 30000); CWXML_CONNECT_TIMEOUT_MS (default 2000, never more
+ * than the whole call); CWXML_MAX_RESPONSE_BYTES, the largest answer
+ * (default 64 MiB).
+ *
+ * A kept-alive connection is reused only when nothing is waiting on it: an
+ * answer that arrives unasked (or late, after a time-out) is never taken for
+ * the answer to a later call.
  */
 #ifndef CWXMLCLIENT_H
 #define CWXMLCLIENT_H
@@ -62,10 +75,10 @@ typedef struct NameValueList {
  * own faultCode (a server fault whose code is 0 is reported as
  * CWX_ERR_REMOTE_FAULT so that 0 always means success). */
 #define CWX_OK 0
-#define CWX_ERR_CONNECT (-1)         /* cannot connect to HOST:PORT */
+#define CWX_ERR_CONNECT (-1)         /* cannot connect to HOST:PORT (in the connect time) */
 #define CWX_ERR_TIMEOUT (-2)         /* no complete answer within the time-out */
 #define CWX_ERR_HTTP (-3)            /* HTTP status other than 200 */
-#define CWX_ERR_BAD_RESPONSE (-4)    /* body is not a well-formed XML-RPC response */
+#define CWX_ERR_BAD_RESPONSE (-4)    /* not a well-formed XML-RPC response, or oversized headers */
 #define CWX_ERR_TOO_LARGE (-5)       /* response larger than the cap */
 #define CWX_ERR_BAD_ARGUMENT (-6)    /* an argument XML cannot carry, or a malformed list */
 #define CWX_ERR_SETTINGS (-7)        /* host name, port or access key unusable */
@@ -300,8 +313,10 @@ CWXML_API unsigned char EnableXMLAccess(unsigned char enable);
  *   PROGRAM --design PATH --show normal|minimized|hidden --port N
  * (LaunchRL adds --role rosterlink), where N is the port last given to
  * SetXMLPort, so that the application listens where the library calls.
- * PROGRAM is cardwright-sim, found beside this library, then on PATH; the
- * environment variable CWXML_CARDWRIGHT (LaunchRL: CWXML_ROSTERLINK, then
+ * PROGRAM is cardwright-sim, found in the bin folder of the installation
+ * that holds this library (e.g. /usr/lib/x86_64-linux-gnu -> /usr/bin), then
+ * beside this library (as in the build tree), then on PATH; the environment
+ * variable CWXML_CARDWRIGHT (LaunchRL: CWXML_ROSTERLINK, then
  * CWXML_CARDWRIGHT) names another program. RosterLink is cardwright-sim in
  * its rosterlink role.
  * Returns 1 when the program was started, else 0 with CWX_ERR_LAUNCH (missing
