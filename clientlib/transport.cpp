@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <system_error>
 
 #include <arpa/inet.h>
@@ -96,11 +97,16 @@ namespace {
 curl_socket_t on_open_socket(void* log, curlsocktype, curl_sockaddr* address) {
     const curl_socket_t fd =
         socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
-    if (fd != CURL_SOCKET_BAD) {
-        auto* sockets = static_cast<SocketLog*>(log);
+    if (fd == CURL_SOCKET_BAD)
+        return fd;
+    auto* sockets = static_cast<SocketLog*>(log);
+    try {
         sockets->open.push_back(fd);
-        ++sockets->opened;
+    } catch (const std::bad_alloc&) {
+        ::close(fd); // an untracked connection could not be checked before reuse
+        return CURL_SOCKET_BAD;
     }
+    ++sockets->opened;
     return fd;
 }
 
@@ -205,13 +211,19 @@ std::size_t Transport::on_body(char* data, std::size_t size, std::size_t count, 
         return 0;
     }
     const std::size_t needed = body.size() + n;
-    if (needed > body.capacity()) {
-        std::size_t grown = std::max(needed, body.capacity() * 2);
-        if (grown > kDoublingLimit)
-            grown = std::max(needed, static_cast<std::size_t>(t->max_response_));
-        body.reserve(grown);
+    try {
+        if (needed > body.capacity()) {
+            std::size_t grown = std::max(needed, body.capacity() * 2);
+            if (grown > kDoublingLimit)
+                grown = std::max(needed, static_cast<std::size_t>(t->max_response_));
+            body.reserve(grown);
+        }
+        body.append(data, n);
+    } catch (const std::bad_alloc&) {
+        // No exception may cross libcurl's C frames.
+        t->out_of_memory_ = true;
+        return 0;
     }
-    body.append(data, n);
     return n;
 }
 
@@ -224,7 +236,12 @@ std::size_t Transport::on_header(char* data, std::size_t size, std::size_t count
         return 0;
     }
     if (n > 5 && std::memcmp(data, "HTTP/", 5) == 0) {
-        t->status_line_.assign(data, n);
+        try {
+            t->status_line_.assign(data, n);
+        } catch (const std::bad_alloc&) {
+            t->out_of_memory_ = true;
+            return 0;
+        }
         while (!t->status_line_.empty() &&
                (t->status_line_.back() == '\r' || t->status_line_.back() == '\n'))
             t->status_line_.pop_back();
@@ -272,6 +289,7 @@ bool Transport::post(const std::string& host, std::int32_t port, const std::stri
     body_ = &response;
     too_large_ = false;
     head_too_large_ = false;
+    out_of_memory_ = false;
     head_bytes_ = 0;
     sockets_.opened = 0;
     status_line_.clear();
@@ -307,6 +325,10 @@ void Transport::classify_failure(int code, bool reused, const std::string& where
     curl_easy_getinfo(curl_, CURLINFO_OS_ERRNO, &os_errno);
     const std::string detail = error_buffer_[0] ? error_buffer_ : curl_easy_strerror(rc);
     const std::string not_xmlrpc = "Response from " + where + " is not XML-RPC: ";
+    if (out_of_memory_) {
+        error = {CWX_ERR_NO_MEMORY, "Out of memory"};
+        return;
+    }
     if (head_too_large_) {
         error = {CWX_ERR_BAD_RESPONSE,
                  not_xmlrpc + "its header is larger than " + size_text(kMaxHeadBytes)};

@@ -64,6 +64,7 @@ class Transport {
     std::string* body_ = nullptr;
     bool too_large_ = false;
     bool head_too_large_ = false;
+    bool out_of_memory_ = false;
     std::size_t head_bytes_ = 0;
     std::size_t body_bytes_ = 0; // of the last transfer
     SocketLog sockets_;
