@@ -570,6 +570,9 @@ TEST_F(Misbehaving, AnswersOfTheWrongType) {
          CWX_ERR_UNEXPECTED_TYPE, "system.methodHelp answered an int, expected a string"},
         {"bad boolean", "<boolean>2</boolean>", [] { return int(Print()); }, 0,
          CWX_ERR_BAD_RESPONSE, "<boolean> holds \"2\", not 0 or 1"},
+        {"nul in a text", "<string>nul&#0;after</string>",
+         [] { return GetMethodHelp("x") ? 1 : 0; }, 0, CWX_ERR_BAD_RESPONSE,
+         "is not XML-RPC: it holds a NUL character (a reference to character 0) at byte "},
     };
     for (const Row& row : rows) {
         RawServer server(answer_xml(row.value_xml));
@@ -585,6 +588,49 @@ TEST_F(Misbehaving, AnswersOfTheWrongType) {
     use(fault);
     EXPECT_EQ(IsBusy(), 255);
     EXPECT_EQ(GetErrorCode(), CWX_ERR_REMOTE_FAULT);
+}
+
+TEST_F(Misbehaving, TextsComeBackAsCleanUtf8) {
+    // A terminal escape, a byte that is not UTF-8 and the C1 control CSI.
+    const std::string dirty = "a\x1b[2J\xff\xc2\x9b";
+    const std::string clean = "a\uFFFD[2J\uFFFD\uFFFD";
+    struct Row {
+        const char* label;
+        std::string body;
+        std::string (*read)();
+        std::string expected;
+    };
+    const Row rows[] = {
+        {"list name and value",
+         cwtest::xmlrpc_answer("<struct><member><name>" + dirty + "</name><value>" + dirty +
+                               "</value></member></struct>"),
+         [] {
+             const NameValueList* list = GetCurrent();
+             return list && list->count == 1 ? std::string(list->names[0]) + "=" + list->values[0]
+                                             : "failed: " + text();
+         },
+         clean + "=" + clean},
+        {"help text", cwtest::xmlrpc_answer("<string>" + dirty + "</string>"),
+         [] {
+             const char* help = GetMethodHelp("x");
+             return help ? std::string(help) : "failed: " + text();
+         },
+         clean},
+        {"fault string", cwtest::xmlrpc_fault(3, dirty),
+         [] {
+             GetFeatures();
+             return text();
+         },
+         clean},
+    };
+    for (const Row& row : rows) {
+        RawServer server(answer_with(RawServer::http_response(row.body)));
+        use(server);
+        EXPECT_EQ(row.read(), row.expected) << row.label;
+        const std::string received = GetReceivedXML();
+        EXPECT_EQ(received.find_first_of("\x1b\xff"), std::string::npos) << row.label;
+        EXPECT_NE(received.find(clean), std::string::npos) << row.label;
+    }
 }
 
 TEST_F(Misbehaving, SignaturesReadLikePrototypes) {
