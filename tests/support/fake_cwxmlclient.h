@@ -1,8 +1,9 @@
 // fake_cwxmlclient.h - the scripted test double of the client library.
 //
 // Link `cwxmlclient_fake` (a static library with the same 68 C functions as
-// libcwxmlclient.so) instead of `cwxmlclient`. Every call is recorded with
-// copies of its arguments; results come from a script set by the test.
+// libcwxmlclient.so, and the library's own bitmap functions) instead of
+// `cwxmlclient`. Every call is recorded with copies of its arguments; results
+// come from a script set by the test.
 //
 // Results: for each function name a queue of scripted results; each call
 // takes the front one, and when the queue is empty the function's default
