@@ -102,7 +102,8 @@ std::uint32_t take_slot() {
     return index;
 }
 
-template <typename Value, typename Read> Value read(CWBitmap bitmap, Value none, Read read_slot) {
+template <typename Value, typename Read>
+Value read_live(CWBitmap bitmap, Value none, Read read_slot) {
     std::lock_guard<std::mutex> lock(table.mutex);
     const Slot* slot = find(bitmap);
     return slot ? read_slot(*slot) : none;
@@ -149,20 +150,20 @@ CWBitmap cw_bitmap_create(int32_t width, int32_t height) {
 }
 
 int32_t cw_bitmap_width(CWBitmap bitmap) {
-    return read(bitmap, std::int32_t{0}, [](const Slot& s) { return s.width; });
+    return read_live(bitmap, std::int32_t{0}, [](const Slot& s) { return s.width; });
 }
 
 int32_t cw_bitmap_height(CWBitmap bitmap) {
-    return read(bitmap, std::int32_t{0}, [](const Slot& s) { return s.height; });
+    return read_live(bitmap, std::int32_t{0}, [](const Slot& s) { return s.height; });
 }
 
 int32_t cw_bitmap_stride(CWBitmap bitmap) {
-    return read(bitmap, std::int32_t{0}, [](const Slot& s) { return s.stride; });
+    return read_live(bitmap, std::int32_t{0}, [](const Slot& s) { return s.stride; });
 }
 
 uint32_t* cw_bitmap_pixels(CWBitmap bitmap) {
-    return read(bitmap, static_cast<std::uint32_t*>(nullptr),
-                [](const Slot& s) { return s.pixels; });
+    return read_live(bitmap, static_cast<std::uint32_t*>(nullptr),
+                     [](const Slot& s) { return s.pixels; });
 }
 
 void cw_bitmap_delete(CWBitmap bitmap) {
