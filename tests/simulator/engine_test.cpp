@@ -32,7 +32,7 @@ class EngineTest : public testing::Test {
 
     int finish(Engine& e) {
         EXPECT_TRUE(e.waitIdle(10000));
-        return e.integer("GetLastCommandError");
+        return std::get<int>(e.call("GetLastCommandError", {}));
     }
 
     static int errorCode(const std::function<void()>& f) {
@@ -42,6 +42,14 @@ class EngineTest : public testing::Test {
             return e.code();
         }
         return 0;
+    }
+
+    static Members members(const Answer& a) { return std::get<Members>(a); }
+    static std::string errorMessage(Engine& e, const Pairs& args) {
+        return std::get<std::string>(e.call("GetErrorMessage", args));
+    }
+    static std::string picture(Engine& e, const char* method, const Pairs& args) {
+        return std::get<Png>(e.call(method, args)).bytes;
     }
 
     static std::string value(const Members& m, const std::string& name) {
@@ -60,16 +68,16 @@ TEST_F(EngineTest, CommandsRunInOrderAfterTheirAnswer) {
     Engine e(options_);
     e.start();
     // Queued behind the start-up Open, these are checked against the design it opens.
-    e.command("Add", {{"Name", "Zoe"}});
-    e.command("Update", {{"Number", "77"}});
-    e.command("Next", {}); // the Add's record is the last: nothing after it
+    e.call("Add", {{"Name", "Zoe"}});
+    e.call("Update", {{"Number", "77"}});
+    e.call("Next", {}); // the Add's record is the last: nothing after it
     EXPECT_EQ(finish(e), code::EndOfSelection);
-    auto rec = e.query("GetRecord", {});
+    auto rec = members(e.call("GetRecord", {}));
     EXPECT_EQ(value(rec, "Name"), "Zoe");
     EXPECT_EQ(value(rec, "Number"), "77");
-    EXPECT_EQ(value(e.query("GetCount", {}), "Total"), "6");
-    EXPECT_EQ(e.integer("GetEditCount"), 2);
-    EXPECT_NE(e.errorMessage({{"Code", "15"}}).find("Already at the last record"),
+    EXPECT_EQ(value(members(e.call("GetCount", {})), "Total"), "6");
+    EXPECT_EQ(std::get<int>(e.call("GetEditCount", {})), 2);
+    EXPECT_NE(errorMessage(e, {{"Code", "15"}}).find("Already at the last record"),
               std::string::npos);
 }
 
@@ -77,14 +85,14 @@ TEST_F(EngineTest, PlainlyInvalidCommandsAreRefusedAtOnce) {
     options_.design.clear();
     Engine e(options_);
     e.start();
-    EXPECT_EQ(errorCode([&] { e.command("Next", {}); }), code::NoDesign);
-    EXPECT_EQ(errorCode([&] { e.query("GetCount", {}); }), code::NoDesign);
-    EXPECT_EQ(errorCode([&] { e.command("Open", {}); }), code::BadArgument);
+    EXPECT_EQ(errorCode([&] { e.call("Next", {}); }), code::NoDesign);
+    EXPECT_EQ(errorCode([&] { members(e.call("GetCount", {})); }), code::NoDesign);
+    EXPECT_EQ(errorCode([&] { e.call("Open", {}); }), code::BadArgument);
     EXPECT_EQ(errorCode([&] {
-                  e.command("Open", {{"File", (dir_ / "none.idc").string()}});
+                  e.call("Open", {{"File", (dir_ / "none.idc").string()}});
               }),
               code::DesignFile);
-    e.command("Open", {{"File", (dir_ / "d.idc").string()}});
+    e.call("Open", {{"File", (dir_ / "d.idc").string()}});
     EXPECT_EQ(finish(e), 0);
     struct Case {
         const char* method;
@@ -112,11 +120,11 @@ TEST_F(EngineTest, PlainlyInvalidCommandsAreRefusedAtOnce) {
         {"FlipBadge", {{"Sid", "Back"}}, code::BadArgument},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(errorCode([&] { e.command(c.method, c.args); }), c.code) << c.method;
-    EXPECT_FALSE(e.isBusy()); // nothing refused was queued
+        EXPECT_EQ(errorCode([&] { e.call(c.method, c.args); }), c.code) << c.method;
+    EXPECT_FALSE(std::get<bool>(e.call("IsBusy", {}))); // nothing refused was queued
     for (const char* unknown : {"12345", "4294967297" /* 1 beyond 32 bits */})
         EXPECT_EQ(errorCode([&] {
-                      e.errorMessage({{"Code", unknown}});
+                      errorMessage(e, {{"Code", unknown}});
                   }),
                   code::BadArgument)
             << unknown;
@@ -126,19 +134,22 @@ TEST_F(EngineTest, PicturesAndPrint) {
     Engine e(options_);
     e.start();
     ASSERT_EQ(finish(e), 0);
-    auto badge = e.picture("GetBadgeImage", {});
+    auto badge = picture(e, "GetBadgeImage", {});
     QImage img;
     ASSERT_TRUE(img.loadFromData(reinterpret_cast<const uchar*>(badge.data()),
                                  static_cast<int>(badge.size()), "PNG"));
     EXPECT_EQ(img.size(), QSize(200, 120));
-    EXPECT_FALSE(e.picture("GetPhotoImage", {}).empty());
-    e.command("Print", {});
+    EXPECT_FALSE(picture(e, "GetPhotoImage", {}).empty());
+    e.call("Print", {});
     ASSERT_EQ(finish(e), 0);
-    auto printed = value(e.query("GetStatus", {}), "LastPrint");
+    auto printed = value(members(e.call("GetStatus", {})), "LastPrint");
     EXPECT_TRUE(fs::exists(printed)) << printed;
-    EXPECT_EQ(errorCode([&] { e.picture("GetSignatureImage", {}); }), code::NoPicture);
-    EXPECT_EQ(errorCode([&] { e.picture("GetPhotoImage", {{"Id", "999"}}); }), code::NotFound);
-    EXPECT_EQ(errorCode([&] { e.picture("GetBadgeImage", {{"Name", "Ann"}}); }), code::BadArgument);
+    EXPECT_EQ(errorCode([&] { picture(e, "GetSignatureImage", {}); }), code::NoPicture);
+    EXPECT_EQ(errorCode([&] { picture(e, "GetPhotoImage", {{"Id", "999"}}); }), code::NotFound);
+    EXPECT_EQ(errorCode([&] {
+                  picture(e, "GetBadgeImage", {{"Name", "Ann"}});
+              }),
+              code::BadArgument);
 }
 
 TEST_F(EngineTest, ExitAnnouncesOnceAndStopsAccepting) {
@@ -146,14 +157,14 @@ TEST_F(EngineTest, ExitAnnouncesOnceAndStopsAccepting) {
     std::atomic<int> exits{0};
     e.onExit = [&] { ++exits; };
     e.start();
-    e.command("Exit", {});
+    e.call("Exit", {});
     EXPECT_TRUE(e.waitIdle(10000));
     // Announced by the worker just after it went idle.
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (exits.load() == 0 && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     EXPECT_EQ(exits.load(), 1);
-    EXPECT_EQ(errorCode([&] { e.command("First", {}); }), code::ShuttingDown);
+    EXPECT_EQ(errorCode([&] { e.call("First", {}); }), code::ShuttingDown);
 }
 
 TEST_F(EngineTest, StopCutsABusyCommandShort) {
