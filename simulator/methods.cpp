@@ -89,8 +89,8 @@ const std::vector<MethodInfo>& methodTable() {
          "none is stored."},
         {"Open", F::CommandWithList, false, kBoth,
          "Open(File=PATH): opens a card design (.idc) and its roster, creating the roster when "
-         "missing. A file "
-         "that is missing or malformed is refused at once (fault 7)."},
+         "missing. A path that is not a regular file named *.idc is refused at once (fault 3), "
+         "a file that is missing or malformed too (fault 7)."},
         {"Close", F::Command, false, kBoth, "Close(): closes the design."},
         {"First", F::Command, false, kBoth,
          "First(): the first record of the selection becomes current."},

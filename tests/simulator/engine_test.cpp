@@ -1,5 +1,7 @@
 #include "engine.h"
 
+#include "roster.h"
+
 #include <QImage>
 
 #include <gtest/gtest.h>
@@ -79,6 +81,20 @@ TEST_F(EngineTest, CommandsRunInOrderAfterTheirAnswer) {
     EXPECT_EQ(std::get<int>(e.call("GetEditCount", {})), 2);
     EXPECT_NE(errorMessage(e, {{"Code", "15"}}).find("Already at the last record"),
               std::string::npos);
+}
+
+TEST_F(EngineTest, AnAnsweredChangeIsStoredBeforeItsBusyTimeEnds) {
+    options_.busyMs = 300;
+    Engine e(options_);
+    e.start();
+    e.call("Add", {{"Name", "Zoe"}}); // answered once it has run after the start-up Open
+    EXPECT_EQ(value(members(e.call("GetCount", {})), "Total"), "6");
+    auto design = loadDesign(dir_ / "d.idc");
+    EXPECT_TRUE(Roster(design).findExact("Name", "Zoe")) << "committed, not only in memory";
+    e.call("Next", {}); // at the end: its error shows once its busy time is over
+    EXPECT_TRUE(std::get<bool>(e.call("IsBusy", {})));
+    EXPECT_EQ(std::get<int>(e.call("GetLastCommandError", {})), 0);
+    EXPECT_EQ(finish(e), code::EndOfSelection);
 }
 
 TEST_F(EngineTest, PlainlyInvalidCommandsAreRefusedAtOnce) {
@@ -174,6 +190,9 @@ TEST_F(EngineTest, StopCutsABusyCommandShort) {
     auto t0 = std::chrono::steady_clock::now();
     e.stop();
     EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(5));
+    // Calls still arriving from the server find the design closed, not a crash.
+    EXPECT_EQ(errorCode([&] { e.call("GetCount", {}); }), code::NoDesign);
+    EXPECT_EQ(errorCode([&] { e.call("Add", {{"Name", "Zoe"}}); }), code::ShuttingDown);
 }
 
 } // namespace
