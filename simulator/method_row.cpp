@@ -45,31 +45,36 @@ Args::Args(const MethodRow& row, const Pairs& given) : row_(&row) {
     // as field names do; elsewhere any case will do.
     bool exact = row.others == Others::Criteria || row.others == Others::Values ||
                  row.others == Others::Assignments;
-    std::vector<bool> known(given.size(), false);
-    for (std::size_t i = 0; i < row.members.size() && row.members[i]; ++i)
-        eachAlias(row.members[i], [&](std::string_view alias) {
-            for (std::size_t j = 0; j < given.size(); ++j) {
-                if (!sameName(given[j].first, alias, exact))
-                    continue;
-                known[j] = true;
-                if (!named_[i]) // the first name in the row's order wins
-                    named_[i] = given[j].second;
-            }
-        });
-    for (std::size_t j = 0; j < given.size(); ++j) {
-        if (known[j])
+    std::array<int, 4> rank{}; // of the alias that gave named_[i]: the row's first wins
+    for (const auto& [key, value] : given) {
+        bool known = false;
+        for (std::size_t i = 0; i < row.members.size() && row.members[i]; ++i) {
+            int r = 0;
+            eachAlias(row.members[i], [&](std::string_view alias) {
+                ++r;
+                if (!sameName(key, alias, exact))
+                    return;
+                known = true;
+                if (!named_[i] || r < rank[i]) {
+                    named_[i] = value;
+                    rank[i] = r;
+                }
+            });
+        }
+        if (known)
             continue;
         switch (row.others) {
         case Others::None:
-            throw CwError(code::BadArgument, std::string(row.name) + " does not take '" +
-                                                 given[j].first + "' (it takes " + takenNames(row) +
-                                                 ")");
+            if (!row.members[0])
+                throw CwError(code::BadArgument, std::string(row.name) + " takes no arguments");
+            throw CwError(code::BadArgument, std::string(row.name) + " does not take '" + key +
+                                                 "' (it takes " + takenNames(row) + ")");
         case Others::Ignored:
             if (!named_[0] && given.size() == 1)
-                named_[0] = given[j].second;
+                named_[0] = value;
             break;
         default:
-            others_.push_back(given[j]);
+            others_.emplace_back(key, value);
         }
     }
 }

@@ -134,6 +134,9 @@ TEST_F(EngineTest, PlainlyInvalidCommandsAreRefusedAtOnce) {
         {"CreateTemplate", {{"Name", "Guest"}, {"Titel", "GUEST"}}, code::BadArgument},
         {"Goto", {{"Id", "2"}, {"Recrod", "3"}}, code::BadArgument},
         {"FlipBadge", {{"Sid", "Back"}}, code::BadArgument},
+        {"Close", {{"x", "y"}}, code::BadArgument},
+        // Beside field names, Id is spelt as a field name is: exactly.
+        {"Revise", {{"id", "1"}, {"Name", "x"}}, code::UnknownField},
     };
     for (const auto& c : cases)
         EXPECT_EQ(errorCode([&] { e.call(c.method, c.args); }), c.code) << c.method;
@@ -144,6 +147,29 @@ TEST_F(EngineTest, PlainlyInvalidCommandsAreRefusedAtOnce) {
                   }),
                   code::BadArgument)
             << unknown;
+}
+
+TEST_F(EngineTest, MemberNamesAsCallersSpellThem) {
+    Engine e(options_);
+    e.start();
+    ASSERT_EQ(finish(e), 0);
+    struct Case {
+        const char* method;
+        Pairs args;
+        const char *status, *expected; // a GetStatus member afterwards
+    } cases[] = {
+        {"Goto", {{"position", "3"}}, "Position", "3"},            // any case; an alias
+        {"Goto", {{"Id", "2"}, {"Record", "4"}}, "Position", "4"}, // a position wins
+        {"ServerMode", {{"Whatever", "on"}}, "ServerMode", "On"},  // a lone member
+        {"ServerMode", {{"Note", "x"}, {"enabled", "off"}}, "ServerMode", "Off"},
+        {"Focus", {{"FIELD", "Name"}}, "Focus", "Name"},
+        {"FlipBadge", {{"side", "BACK"}}, "Side", "Back"},
+    };
+    for (const auto& c : cases) {
+        e.call(c.method, c.args);
+        EXPECT_EQ(finish(e), 0) << c.method;
+        EXPECT_EQ(value(members(e.call("GetStatus", {})), c.status), c.expected) << c.method;
+    }
 }
 
 TEST_F(EngineTest, PicturesAndPrint) {
