@@ -61,7 +61,10 @@ Answer Engine::call(const MethodRow& row, const Pairs& given) {
     }
     if (row.flags & kLockFree)
         return row.act(app_, args);
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
+    // Every command accepted before this call has taken effect (an Open the
+    // worker has yet to pick up, and what was accepted behind it).
+    appliedCv_.wait(lock, [&] { return applied_ == accepted_ || stopping_; });
     if (row.flags & kNeedsDesign)
         app_.requireDesign();
     checkOthers(row, app_, args);

@@ -12,7 +12,8 @@
 // the queue has drained, and GetLastCommandError gives a command's outcome
 // once its busy time is over. Long work (opening a design, which may create a
 // roster) runs on the worker instead; commands accepted behind it wait their
-// turn, and those that change the roster are answered only after it.
+// turn, those that change the roster are answered only after it, and queries
+// wait for it: no call sees the state from before a command accepted earlier.
 #pragma once
 
 #include "method_row.h"

@@ -109,6 +109,8 @@ TEST_F(EngineTest, PlainlyInvalidCommandsAreRefusedAtOnce) {
               }),
               code::DesignFile);
     e.call("Open", {{"File", (dir_ / "d.idc").string()}});
+    // A query answers from the design the Open it follows has opened.
+    EXPECT_EQ(value(members(e.call("GetCount", {})), "Total"), "5");
     EXPECT_EQ(finish(e), 0);
     struct Case {
         const char* method;
