@@ -2,11 +2,16 @@
 
 #include "text.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cerrno>
 #include <charconv>
-#include <fstream>
+#include <cstring>
 #include <sstream>
 
 namespace cwsim {
@@ -38,10 +43,9 @@ class Parser {
         int n = 0;
         auto [ptr, ec] = std::from_chars(value.data(), value.data() + value.size(), n);
         if (ec != std::errc() || ptr != value.data() + value.size())
-            fail("'" + value + "' is not a whole number");
+            fail("expected a whole number");
         if (n < lo || n > hi)
-            fail(value + " is out of range (" + std::to_string(lo) + " to " + std::to_string(hi) +
-                 ")");
+            fail("expected a number from " + std::to_string(lo) + " to " + std::to_string(hi));
         return n;
     }
 
@@ -54,7 +58,7 @@ class Parser {
             out.push_back(number(trim(part), lo, hi));
         if (out.size() != count)
             fail("expected " + std::to_string(count) + " numbers separated by '" +
-                 std::string(1, sep) + "', got '" + value + "'");
+                 std::string(1, sep) + "'");
         return out;
     }
 
@@ -63,7 +67,7 @@ class Parser {
                   std::all_of(value.begin() + 1, value.end(),
                               [](unsigned char c) { return std::isxdigit(c) != 0; });
         if (!ok)
-            fail("'" + value + "' is not a colour of the form #rrggbb");
+            fail("expected a colour of the form #rrggbb");
         return value;
     }
 
@@ -73,12 +77,12 @@ class Parser {
             return true;
         if (v == "no" || v == "false" || v == "0")
             return false;
-        fail("'" + value + "' is not yes or no");
+        fail("expected yes or no");
     }
 
     std::filesystem::path path(const std::string& value) const {
         if (value.empty())
-            fail("empty path");
+            fail("expected a path");
         std::filesystem::path p(value);
         if (p.is_relative())
             p = file_.parent_path() / p;
@@ -116,30 +120,29 @@ class Parser {
                     section = Section::Link;
                 } else if (kind == "field" || kind == "template") {
                     if (!isValidName(name))
-                        fail(
-                            "'" + name +
-                            "' is not a valid name (letters, digits and _, starting with a letter, "
-                            "at most 64)");
+                        fail("expected a name of letters, digits and _, starting with a "
+                             "letter, at most 64");
                     if (kind == "field") {
                         if (asciiLower(name) == "id")
-                            fail("'Id' is reserved for the record number");
+                            fail("a field may not be called Id (the record number's name)");
                         for (const auto& f : d.fields)
                             if (asciiLower(f.name) == asciiLower(name))
-                                fail("field '" + name + "' is defined twice");
+                                fail("a field of this name (in any case) is defined earlier");
                         d.fields.push_back(FieldDef{});
                         d.fields.back().name = name;
                         section = Section::Field;
                     } else {
                         for (const auto& t : d.templates)
                             if (asciiLower(t.name) == asciiLower(name))
-                                fail("template '" + name + "' is defined twice");
+                                fail("a template of this name (in any case) is defined "
+                                     "earlier");
                         d.templates.push_back(TemplateDef{});
                         d.templates.back().name = name;
                         section = Section::Template;
                     }
                 } else {
-                    fail("unknown section [" + head +
-                         "] (expected Design, Field NAME, Template NAME or RosterLink)");
+                    fail("unknown section (expected [Design], [Field NAME], [Template NAME] or "
+                         "[RosterLink])");
                 }
                 continue;
             }
@@ -150,7 +153,7 @@ class Parser {
             std::string value = trim(std::string_view(ln).substr(eq + 1));
             switch (section) {
             case Section::None:
-                fail("'" + key + "' outside any section");
+                fail("a key outside any section (expected a [Design] header first)");
             case Section::Design:
                 designKey(d, key, value);
                 break;
@@ -158,6 +161,8 @@ class Parser {
                 fieldKey(d.fields.back(), key, value);
                 break;
             case Section::Template:
+                if (key == "fields")
+                    fieldsLines_.emplace_back(d.templates.size() - 1, line_);
                 templateKey(d.templates.back(), key, value);
                 break;
             case Section::Link:
@@ -170,14 +175,16 @@ class Parser {
             throw DesignError(file_.string() + ": no [Design] section");
         if (d.dataFields().empty())
             throw DesignError(file_.string() + ": the design has no data fields");
-        for (const auto& t : d.templates)
-            for (const auto& f : t.fields)
-                if (!d.field(f))
-                    throw DesignError(file_.string() + ": template '" + t.name +
-                                      "' names unknown field '" + f + "'");
-        if (!d.linkKey.empty() && !d.field(d.linkKey))
-            throw DesignError(file_.string() + ": [RosterLink] key names unknown field '" +
-                              d.linkKey + "'");
+        for (std::size_t i = 0; i < d.templates.size(); ++i)
+            for (const auto& f : d.templates[i].fields)
+                if (!d.field(f)) {
+                    line_ = fieldsLineOf(i);
+                    fail("fields names a data field the design does not define");
+                }
+        if (!d.linkKey.empty() && !d.field(d.linkKey)) {
+            line_ = linkKeyLine_;
+            fail("key names a data field the design does not define");
+        }
         if (d.roster.empty())
             d.roster = (file_.parent_path() / file_.stem()).concat(".db");
         if (d.linkCsv.empty())
@@ -204,8 +211,8 @@ class Parser {
         else if (key == "generate")
             d.generate = number(value, 0, 100000);
         else
-            fail("unknown key '" + key +
-                 "' in [Design] (name, size, background, back, roster, generate)");
+            fail("unknown key in [Design] (expected name, size, background, back, roster or "
+                 "generate)");
     }
 
     void fieldKey(FieldDef& f, const std::string& key, const std::string& value) {
@@ -222,8 +229,8 @@ class Parser {
             auto it = std::find_if(kinds.begin(), kinds.end(),
                                    [&](const auto& k) { return k.first == v; });
             if (it == kinds.end())
-                fail("unknown kind '" + value +
-                     "' (text, number, date, photo, signature, fingerprint, label)");
+                fail("unknown kind (expected text, number, date, photo, signature, "
+                     "fingerprint or label)");
             f.kind = it->second;
         } else if (key == "place") {
             auto p = numbers(value, ',', 4, 0, 4000);
@@ -236,7 +243,7 @@ class Parser {
         } else if (key == "side") {
             auto v = asciiLower(value);
             if (v != "front" && v != "back")
-                fail("side must be front or back");
+                fail("expected side front or back");
             f.side = v;
         } else if (key == "font")
             f.fontSize = number(value, 4, 200);
@@ -247,18 +254,19 @@ class Parser {
         else if (key == "align") {
             auto v = asciiLower(value);
             if (v != "left" && v != "center" && v != "right")
-                fail("align must be left, center or right");
+                fail("expected align left, center or right");
             f.align = v;
         } else if (key == "text")
             f.text = value;
         else if (key == "sample") {
             auto v = asciiLower(value);
             if (std::find(kSamples.begin(), kSamples.end(), v) == kSamples.end())
-                fail("unknown sample '" + value + "'");
+                fail("unknown sample (expected first-name, last-name, company, person, "
+                     "department, sequence, future-date, email, phone or none)");
             f.sample = v;
         } else
-            fail("unknown key '" + key +
-                 "' in [Field] (kind, place, side, font, bold, color, align, text, sample)");
+            fail("unknown key in [Field] (expected kind, place, side, font, bold, color, align, "
+                 "text or sample)");
     }
 
     void templateKey(TemplateDef& t, const std::string& key, const std::string& value) {
@@ -277,20 +285,32 @@ class Parser {
                     t.fields.push_back(name);
             }
         } else
-            fail("unknown key '" + key + "' in [Template] (title, background, accent, fields)");
+            fail("unknown key in [Template] (expected title, background, accent or fields)");
     }
 
     void linkKey(Design& d, const std::string& key, const std::string& value) {
         if (key == "csv")
             d.linkCsv = path(value);
-        else if (key == "key")
+        else if (key == "key") {
             d.linkKey = value;
-        else
-            fail("unknown key '" + key + "' in [RosterLink] (csv, key)");
+            linkKeyLine_ = line_;
+        } else
+            fail("unknown key in [RosterLink] (expected csv or key)");
+    }
+
+    // Where each template's last `fields` line is: templates are kept by index.
+    int fieldsLineOf(std::size_t templateIndex) const {
+        int line = 0;
+        for (const auto& [index, at] : fieldsLines_)
+            if (index == templateIndex)
+                line = at;
+        return line;
     }
 
     std::filesystem::path file_;
     int line_ = 0;
+    std::vector<std::pair<std::size_t, int>> fieldsLines_; // template index, line
+    int linkKeyLine_ = 0;
 };
 
 } // namespace
@@ -347,18 +367,41 @@ Design parseDesign(std::string_view text, const std::filesystem::path& file) {
 }
 
 Design loadDesign(const std::filesystem::path& file) {
+    auto ext = file.extension().string();
+    if (asciiLower(ext) != ".idc")
+        throw NotADesignFile("Cannot open " + file.string() +
+                             ": not a design file (its name does not end in .idc)");
     std::error_code ec;
     auto abs = std::filesystem::absolute(file, ec).lexically_normal();
-    if (ec || !std::filesystem::is_regular_file(abs, ec))
-        throw DesignError("Cannot open design file " + file.string() + ": no such file");
-    if (std::filesystem::file_size(abs, ec) > kMaxDesignBytes)
+    // Opened without blocking (a FIFO named *.idc), then judged by what was
+    // opened, so that nothing is swapped in between.
+    int fd = ::open(abs.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        int err = errno;
+        if (err == ENOENT || err == ENOTDIR)
+            throw DesignError("Cannot open design file " + file.string() + ": no such file");
+        throw DesignError("Cannot open design file " + file.string() + ": " + std::strerror(err));
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        throw NotADesignFile("Cannot open " + file.string() + ": not a regular file" +
+                             (S_ISDIR(st.st_mode) ? " (a folder)" : ""));
+    }
+    // Read up to one byte past the limit: some files say they are empty and
+    // are not (/proc).
+    std::string text;
+    char buf[65536];
+    ssize_t n = 0;
+    while (text.size() <= kMaxDesignBytes && (n = ::read(fd, buf, sizeof buf)) > 0)
+        text.append(buf, static_cast<std::size_t>(n));
+    int err = errno;
+    ::close(fd);
+    if (n < 0)
+        throw DesignError("Cannot open design file " + file.string() + ": " + std::strerror(err));
+    if (text.size() > kMaxDesignBytes)
         throw DesignError("Cannot open design file " + file.string() + ": larger than 1 MiB");
-    std::ifstream in(abs, std::ios::binary);
-    if (!in)
-        throw DesignError("Cannot open design file " + file.string() + ": cannot read it");
-    std::stringstream buf;
-    buf << in.rdbuf();
-    return parseDesign(buf.str(), abs);
+    return parseDesign(text, abs);
 }
 
 } // namespace cwsim

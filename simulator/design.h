@@ -60,9 +60,18 @@ class DesignError : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// The path names no design at all: not a regular file named *.idc.
+class NotADesignFile : public DesignError {
+  public:
+    using DesignError::DesignError;
+};
+
 // Parses design text; `file` names it in messages and anchors relative paths.
-// Throws DesignError naming the file and line of the first problem.
+// Throws DesignError naming the file and line of the first problem and what
+// was expected there. Messages quote nothing of the text: whatever file one
+// is asked to open, its content is not told back.
 Design parseDesign(std::string_view text, const std::filesystem::path& file);
+// Only a regular file named *.idc (any case) is read; NotADesignFile else.
 Design loadDesign(const std::filesystem::path& file);
 
 // Field and template names become SQL column names and struct member names,

@@ -10,6 +10,8 @@
 #include <chrono>
 #include <cstdio>
 #include <memory>
+#include <stdexcept>
+#include <variant>
 
 namespace cwsim {
 namespace {
@@ -87,8 +89,8 @@ const std::vector<MethodInfo>& methodTable() {
          "none is stored."},
         {"Open", F::CommandWithList, false, kBoth,
          "Open(File=PATH): opens a card design (.idc) and its roster, creating the roster when "
-         "missing. A file "
-         "that is missing or malformed is refused at once (fault 7)."},
+         "missing. A path that is not a regular file named *.idc is refused at once (fault 3), "
+         "a file that is missing or malformed too (fault 7)."},
         {"Close", F::Command, false, kBoth, "Close(): closes the design."},
         {"First", F::Command, false, kBoth,
          "First(): the first record of the selection becomes current."},
@@ -307,10 +309,36 @@ xmlrpc_c::value orderedStruct(const Members& members) {
     return result;
 }
 
+xmlrpc_c::value toValue(Answer&& answer) {
+    struct Convert {
+        xmlrpc_c::value operator()(std::monostate) const {
+            fault(code::Internal, "The method gave no answer");
+        }
+        xmlrpc_c::value operator()(bool b) const { return xmlrpc_c::value_boolean(b); }
+        xmlrpc_c::value operator()(int n) const { return xmlrpc_c::value_int(n); }
+        xmlrpc_c::value operator()(const std::string& text) const {
+            return xmlrpc_c::value_string(carriedText(text));
+        }
+        xmlrpc_c::value operator()(const Members& members) const { return orderedStruct(members); }
+        xmlrpc_c::value operator()(const Png& png) const {
+            return xmlrpc_c::value_bytestring(
+                std::vector<unsigned char>(png.bytes.begin(), png.bytes.end()));
+        }
+    };
+    return std::visit(Convert{}, answer);
+}
+
+const MethodRow& rowOf(const MethodInfo& info) {
+    const auto* row = findRow(info.name);
+    if (!row)
+        throw std::logic_error(std::string("no engine row for ") + info.name);
+    return *row;
+}
+
 class RemoteMethod : public xmlrpc_c::method2 {
   public:
     RemoteMethod(const MethodInfo& info, Engine& engine, const Options& options)
-        : info_(info), engine_(engine), options_(options) {
+        : info_(info), row_(rowOf(info)), engine_(engine), options_(options) {
         _signature = signatureOf(info);
         _help = info.help;
     }
@@ -348,35 +376,16 @@ class RemoteMethod : public xmlrpc_c::method2 {
                                            : "RosterLink (it belongs to Cardwright)"));
         Pairs args = argumentsOf(info_, params);
         try {
-            switch (info_.family) {
-            case F::Command:
-            case F::CommandWithList:
-                engine_.command(info_.name, args);
-                return xmlrpc_c::value_boolean(true);
-            case F::ListGetter:
-            case F::RecordGetter:
-                return orderedStruct(engine_.query(info_.name, args));
-            case F::Integer:
-                return xmlrpc_c::value_int(engine_.integer(info_.name));
-            case F::Busy:
-                return xmlrpc_c::value_boolean(engine_.isBusy());
-            case F::ErrorMessage:
-                return xmlrpc_c::value_string(carriedText(engine_.errorMessage(args)));
-            case F::Picture: {
-                auto png = engine_.picture(info_.name, args);
-                return xmlrpc_c::value_bytestring(
-                    std::vector<unsigned char>(png.begin(), png.end()));
-            }
-            }
+            return toValue(engine_.call(row_, args));
         } catch (const CwError& e) {
             fault(e.code(), e.what());
         } catch (const RosterError& e) {
             fault(code::Database, e.what());
         }
-        fault(code::Internal, "unhandled method family");
     }
 
     const MethodInfo& info_;
+    const MethodRow& row_;
     Engine& engine_;
     const Options& options_;
 };

@@ -13,8 +13,8 @@
 namespace cwsim {
 
 enum class Family {
-    Command,         // no argument, answers true when queued
-    CommandWithList, // one struct of strings, answers true when queued
+    Command,         // no argument, answers true once accepted
+    CommandWithList, // one struct of strings, answers true once accepted
     ListGetter,      // no argument, answers a struct
     RecordGetter,    // GetRecord: optional criteria struct, answers a struct
     Integer,         // no argument, answers an int

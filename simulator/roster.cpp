@@ -27,7 +27,12 @@ void bindText(sqlite3_stmt* st, int index, const std::string& text) {
 
 } // namespace
 
-Roster::Roster(const Design& design) : design_(design) {
+Roster::Roster(const Design& design) : design_(design), fields_(design.dataFields()) {
+    getSql_ = "SELECT Id";
+    for (const auto* f : fields_)
+        getSql_ +=
+            ", " + (isPicture(f->kind) ? "length(" + quoted(f->name) + ")" : quoted(f->name));
+    getSql_ += " FROM records WHERE Id = ?";
     std::error_code ec;
     created_ = !std::filesystem::exists(design.roster, ec);
     if (created_)
@@ -85,6 +90,7 @@ Roster::Roster(const Design& design) : design_(design) {
 }
 
 Roster::~Roster() {
+    sqlite3_finalize(getStmt_);
     for (auto& [sql, st] : statements_)
         sqlite3_finalize(st);
     sqlite3_close(db_);
@@ -206,11 +212,11 @@ void Roster::setPicture(std::int64_t id, const std::string& field, const std::st
 }
 
 std::optional<Record> Roster::get(std::int64_t id) {
-    auto fields = design_.dataFields();
-    std::string cols = "Id";
-    for (const auto* f : fields)
-        cols += ", " + (isPicture(f->kind) ? "length(" + quoted(f->name) + ")" : quoted(f->name));
-    auto* st = prepare("SELECT " + cols + " FROM records WHERE Id = ?");
+    const auto& fields = fields_;
+    if (!getStmt_ && sqlite3_prepare_v3(db_, getSql_.c_str(), -1, SQLITE_PREPARE_PERSISTENT,
+                                        &getStmt_, nullptr) != SQLITE_OK)
+        fail("Roster query failed");
+    auto* st = getStmt_;
     Reset r{st};
     sqlite3_bind_int64(st, 1, id);
     int rc = sqlite3_step(st);
@@ -220,6 +226,8 @@ std::optional<Record> Roster::get(std::int64_t id) {
         fail("Cannot read record " + std::to_string(id));
     Record rec;
     rec.id = sqlite3_column_int64(st, 0);
+    rec.values.reserve(fields.size());
+    rec.hasPicture.reserve(fields.size());
     for (std::size_t i = 0; i < fields.size(); ++i) {
         int col = static_cast<int>(i + 1);
         if (isPicture(fields[i]->kind)) {

@@ -42,6 +42,8 @@ class Roster {
     Roster& operator=(const Roster&) = delete;
 
     bool created() const { return created_; } // the file did not exist before
+    // The design's data fields, in the order of Record::values.
+    const std::vector<const FieldDef*>& fields() const { return fields_; }
 
     // Runs `body` in one transaction: committed when it returns, rolled back
     // when it throws. Nested calls join the outer transaction.
@@ -82,6 +84,9 @@ class Roster {
     const FieldDef& checkedField(const std::string& name) const;
 
     const Design& design_;
+    std::vector<const FieldDef*> fields_;
+    std::string getSql_; // reading one record: made once, prepared once
+    sqlite3_stmt* getStmt_ = nullptr;
     sqlite3* db_ = nullptr;
     bool created_ = false;
     int depth_ = 0;

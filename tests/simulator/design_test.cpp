@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <random>
+
 using namespace cwsim;
 
 namespace {
@@ -51,48 +55,59 @@ struct BadDesign {
     const char* what;
     std::string text;
     const char* message; // expected in the error, with the line number
+    const char* hidden;  // text of the file that the error must not quote
 };
 
-TEST(DesignParser, RefusesWithFileAndLine) {
+TEST(DesignParser, RefusesWithFileAndLineQuotingNothing) {
     const BadDesign cases[] = {
-        {"no design section", "[Field A]\nkind = text\n", "no [Design] section"},
-        {"no data fields", "[Design]\nname = x\n[Field L]\nkind = label\n", "no data fields"},
-        {"unknown section", "[Design]\n[Picture X]\n", "d.idc:2: unknown section [Picture X]"},
-        {"unclosed header", "[Design\n", "d.idc:1: section header without closing"},
-        {"no equals", "[Design]\nname Test\n", "d.idc:2: expected 'key = value'"},
-        {"key outside", "name = x\n", "d.idc:1: 'name' outside any section"},
-        {"bad size", "[Design]\nsize = 10 by 20\n", "d.idc:2: '10 by 20' is not a whole number"},
-        {"three sizes", "[Design]\nsize = 100x200x300\n", "d.idc:2: expected 2 numbers"},
-        {"size too small", "[Design]\nsize = 10x20\n", "d.idc:2: 10 is out of range"},
-        {"bad colour", "[Design]\nbackground = red\n", "d.idc:2: 'red' is not a colour"},
-        {"unknown design key", "[Design]\ncolour = #000000\n", "d.idc:2: unknown key 'colour'"},
-        {"bad field name", "[Design]\n[Field First Name]\n",
-         "d.idc:2: 'First Name' is not a valid name"},
-        {"sql in name", "[Design]\n[Field a\"b]\n", "is not a valid name"},
-        {"reserved Id", "[Design]\n[Field id]\n", "d.idc:2: 'Id' is reserved"},
-        {"duplicate field", "[Design]\n[Field A]\n[Field a]\n",
-         "d.idc:3: field 'a' is defined twice"},
+        {"no design section", "[Field A]\nkind = text\n", "no [Design] section", ""},
+        {"no data fields", "[Design]\nname = x\n[Field L]\nkind = label\n", "no data fields", ""},
+        {"unknown section", "[Design]\n[Picture X]\n",
+         "d.idc:2: unknown section (expected [Design]", "Picture"},
+        {"unclosed header", "[Design\n", "d.idc:1: section header without closing", ""},
+        {"no equals", "[Design]\nname Test\n", "d.idc:2: expected 'key = value'", "Test"},
+        {"key outside", "SECRET_VAR=x\n", "d.idc:1: a key outside any section", "SECRET"},
+        {"bad size", "[Design]\nsize = 10 by 20\n", "d.idc:2: expected a whole number", "by"},
+        {"three sizes", "[Design]\nsize = 100x200x300\n", "d.idc:2: expected 2 numbers", "300"},
+        {"size too small", "[Design]\nsize = 10x20\n", "d.idc:2: expected a number from 50 to 4000",
+         "10"},
+        {"bad colour", "[Design]\nbackground = red\n", "d.idc:2: expected a colour", "red"},
+        {"unknown design key", "[Design]\ncolour = #000000\n", "d.idc:2: unknown key in [Design]",
+         "colour"},
+        {"bad field name", "[Design]\n[Field First Name]\n", "d.idc:2: expected a name of letters",
+         "First"},
+        {"sql in name", "[Design]\n[Field a\"b]\n", "expected a name", "a\"b"},
+        {"reserved Id", "[Design]\n[Field id]\n", "d.idc:2: a field may not be called Id", ""},
+        {"duplicate field", "[Design]\n[Field Abc]\n[Field aBC]\n",
+         "d.idc:3: a field of this name (in any case) is defined earlier", "aBC"},
         {"unknown kind", std::string(kMinimal) + "kind = barcode\n",
-         "d.idc:5: unknown kind 'barcode'"},
+         "d.idc:5: unknown kind (expected text", "barcode"},
         {"zero width", std::string(kMinimal) + "place = 1,2,0,4\n",
-         "d.idc:5: a field needs a width"},
+         "d.idc:5: a field needs a width", ""},
         {"bad side", std::string(kMinimal) + "side = inside\n",
-         "d.idc:5: side must be front or back"},
-        {"bad bool", std::string(kMinimal) + "bold = very\n", "d.idc:5: 'very' is not yes or no"},
-        {"bad sample", std::string(kMinimal) + "sample = lottery\n", "d.idc:5: unknown sample"},
-        {"template field", std::string(kMinimal) + "[Template T]\nfields = A, B\n",
-         "names unknown field 'B'"},
-        {"link key", std::string(kMinimal) + "[RosterLink]\nkey = Z\n",
-         "[RosterLink] key names unknown field 'Z'"},
-        {"second design", "[Design]\n[Design]\n", "d.idc:2: second [Design] section"},
+         "d.idc:5: expected side front or back", "inside"},
+        {"bad bool", std::string(kMinimal) + "bold = very\n", "d.idc:5: expected yes or no",
+         "very"},
+        {"bad sample", std::string(kMinimal) + "sample = lottery\n", "d.idc:5: unknown sample",
+         "lottery"},
+        {"template field", std::string(kMinimal) + "[Template T]\ntitle = x\nfields = A, Bogus\n",
+         "d.idc:7: fields names a data field the design does not define", "Bogus"},
+        {"link key", std::string(kMinimal) + "[RosterLink]\nkey = Zed\n",
+         "d.idc:6: key names a data field the design does not define", "Zed"},
+        {"second design", "[Design]\n[Design]\n", "d.idc:2: second [Design] section", ""},
     };
     for (const auto& c : cases) {
         try {
             parseDesign(c.text, "/tmp/d.idc");
             ADD_FAILURE() << c.what << ": accepted";
         } catch (const DesignError& e) {
-            EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos)
-                << c.what << ": got \"" << e.what() << "\"";
+            std::string message = e.what();
+            EXPECT_NE(message.find(c.message), std::string::npos)
+                << c.what << ": got \"" << message << "\"";
+            if (*c.hidden) {
+                EXPECT_EQ(message.find(c.hidden), std::string::npos)
+                    << c.what << ": quotes the file: \"" << message << "\"";
+            }
         }
     }
 }
@@ -113,14 +128,32 @@ TEST(DesignParser, NamesThatBecomeColumns) {
     EXPECT_FALSE(isValidName(std::string(65, 'a')));
 }
 
-TEST(DesignParser, MissingFileIsAClearError) {
-    try {
-        loadDesign("/nonexistent/dir/x.idc");
-        FAIL();
-    } catch (const DesignError& e) {
-        EXPECT_NE(std::string(e.what()).find("Cannot open design file /nonexistent/dir/x.idc"),
-                  std::string::npos);
+TEST(DesignParser, LoadsOnlyRegularFilesNamedIdc) {
+    auto dir = std::filesystem::temp_directory_path() /
+               ("cwsim-design-" + std::to_string(std::random_device{}()));
+    std::filesystem::create_directories(dir / "folder.idc");
+    std::ofstream(dir / "UPPER.IDC") << kMinimal;
+    struct Case {
+        std::string path;
+        bool loads, notADesign;
+        const char* message;
+    } cases[] = {
+        {(dir / "UPPER.IDC").string(), true, false, ""},
+        {"/proc/self/environ", false, true, "does not end in .idc"},
+        {(dir / "folder.idc").string(), false, true, "not a regular file (a folder)"},
+        {"/nonexistent/dir/x.idc", false, false, "Cannot open design file /nonexistent/dir/x.idc"},
+    };
+    for (const auto& c : cases) {
+        try {
+            loadDesign(c.path);
+            EXPECT_TRUE(c.loads) << c.path;
+        } catch (const DesignError& e) {
+            EXPECT_FALSE(c.loads) << c.path << ": " << e.what();
+            EXPECT_EQ(dynamic_cast<const NotADesignFile*>(&e) != nullptr, c.notADesign) << c.path;
+            EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
+        }
     }
+    std::filesystem::remove_all(dir);
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "engine.h"
 
+#include "roster.h"
+
 #include <QImage>
 
 #include <gtest/gtest.h>
@@ -32,7 +34,7 @@ class EngineTest : public testing::Test {
 
     int finish(Engine& e) {
         EXPECT_TRUE(e.waitIdle(10000));
-        return e.integer("GetLastCommandError");
+        return std::get<int>(e.call("GetLastCommandError", {}));
     }
 
     static int errorCode(const std::function<void()>& f) {
@@ -42,6 +44,14 @@ class EngineTest : public testing::Test {
             return e.code();
         }
         return 0;
+    }
+
+    static Members members(const Answer& a) { return std::get<Members>(a); }
+    static std::string errorMessage(Engine& e, const Pairs& args) {
+        return std::get<std::string>(e.call("GetErrorMessage", args));
+    }
+    static std::string picture(Engine& e, const char* method, const Pairs& args) {
+        return std::get<Png>(e.call(method, args)).bytes;
     }
 
     static std::string value(const Members& m, const std::string& name) {
@@ -60,31 +70,47 @@ TEST_F(EngineTest, CommandsRunInOrderAfterTheirAnswer) {
     Engine e(options_);
     e.start();
     // Queued behind the start-up Open, these are checked against the design it opens.
-    e.command("Add", {{"Name", "Zoe"}});
-    e.command("Update", {{"Number", "77"}});
-    e.command("Next", {}); // the Add's record is the last: nothing after it
+    e.call("Add", {{"Name", "Zoe"}});
+    e.call("Update", {{"Number", "77"}});
+    e.call("Next", {}); // the Add's record is the last: nothing after it
     EXPECT_EQ(finish(e), code::EndOfSelection);
-    auto rec = e.query("GetRecord", {});
+    auto rec = members(e.call("GetRecord", {}));
     EXPECT_EQ(value(rec, "Name"), "Zoe");
     EXPECT_EQ(value(rec, "Number"), "77");
-    EXPECT_EQ(value(e.query("GetCount", {}), "Total"), "6");
-    EXPECT_EQ(e.integer("GetEditCount"), 2);
-    EXPECT_NE(e.errorMessage({{"Code", "15"}}).find("Already at the last record"),
+    EXPECT_EQ(value(members(e.call("GetCount", {})), "Total"), "6");
+    EXPECT_EQ(std::get<int>(e.call("GetEditCount", {})), 2);
+    EXPECT_NE(errorMessage(e, {{"Code", "15"}}).find("Already at the last record"),
               std::string::npos);
+}
+
+TEST_F(EngineTest, AnAnsweredChangeIsStoredBeforeItsBusyTimeEnds) {
+    options_.busyMs = 300;
+    Engine e(options_);
+    e.start();
+    e.call("Add", {{"Name", "Zoe"}}); // answered once it has run after the start-up Open
+    EXPECT_EQ(value(members(e.call("GetCount", {})), "Total"), "6");
+    auto design = loadDesign(dir_ / "d.idc");
+    EXPECT_TRUE(Roster(design).findExact("Name", "Zoe")) << "committed, not only in memory";
+    e.call("Next", {}); // at the end: its error shows once its busy time is over
+    EXPECT_TRUE(std::get<bool>(e.call("IsBusy", {})));
+    EXPECT_EQ(std::get<int>(e.call("GetLastCommandError", {})), 0);
+    EXPECT_EQ(finish(e), code::EndOfSelection);
 }
 
 TEST_F(EngineTest, PlainlyInvalidCommandsAreRefusedAtOnce) {
     options_.design.clear();
     Engine e(options_);
     e.start();
-    EXPECT_EQ(errorCode([&] { e.command("Next", {}); }), code::NoDesign);
-    EXPECT_EQ(errorCode([&] { e.query("GetCount", {}); }), code::NoDesign);
-    EXPECT_EQ(errorCode([&] { e.command("Open", {}); }), code::BadArgument);
+    EXPECT_EQ(errorCode([&] { e.call("Next", {}); }), code::NoDesign);
+    EXPECT_EQ(errorCode([&] { members(e.call("GetCount", {})); }), code::NoDesign);
+    EXPECT_EQ(errorCode([&] { e.call("Open", {}); }), code::BadArgument);
     EXPECT_EQ(errorCode([&] {
-                  e.command("Open", {{"File", (dir_ / "none.idc").string()}});
+                  e.call("Open", {{"File", (dir_ / "none.idc").string()}});
               }),
               code::DesignFile);
-    e.command("Open", {{"File", (dir_ / "d.idc").string()}});
+    e.call("Open", {{"File", (dir_ / "d.idc").string()}});
+    // A query answers from the design the Open it follows has opened.
+    EXPECT_EQ(value(members(e.call("GetCount", {})), "Total"), "5");
     EXPECT_EQ(finish(e), 0);
     struct Case {
         const char* method;
@@ -110,35 +136,64 @@ TEST_F(EngineTest, PlainlyInvalidCommandsAreRefusedAtOnce) {
         {"CreateTemplate", {{"Name", "Guest"}, {"Titel", "GUEST"}}, code::BadArgument},
         {"Goto", {{"Id", "2"}, {"Recrod", "3"}}, code::BadArgument},
         {"FlipBadge", {{"Sid", "Back"}}, code::BadArgument},
+        {"Close", {{"x", "y"}}, code::BadArgument},
+        // Beside field names, Id is spelt as a field name is: exactly.
+        {"Revise", {{"id", "1"}, {"Name", "x"}}, code::UnknownField},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(errorCode([&] { e.command(c.method, c.args); }), c.code) << c.method;
-    EXPECT_FALSE(e.isBusy()); // nothing refused was queued
+        EXPECT_EQ(errorCode([&] { e.call(c.method, c.args); }), c.code) << c.method;
+    EXPECT_FALSE(std::get<bool>(e.call("IsBusy", {}))); // nothing refused was queued
     for (const char* unknown : {"12345", "4294967297" /* 1 beyond 32 bits */})
         EXPECT_EQ(errorCode([&] {
-                      e.errorMessage({{"Code", unknown}});
+                      errorMessage(e, {{"Code", unknown}});
                   }),
                   code::BadArgument)
             << unknown;
+}
+
+TEST_F(EngineTest, MemberNamesAsCallersSpellThem) {
+    Engine e(options_);
+    e.start();
+    ASSERT_EQ(finish(e), 0);
+    struct Case {
+        const char* method;
+        Pairs args;
+        const char *status, *expected; // a GetStatus member afterwards
+    } cases[] = {
+        {"Goto", {{"position", "3"}}, "Position", "3"},            // any case; an alias
+        {"Goto", {{"Id", "2"}, {"Record", "4"}}, "Position", "4"}, // a position wins
+        {"ServerMode", {{"Whatever", "on"}}, "ServerMode", "On"},  // a lone member
+        {"ServerMode", {{"Note", "x"}, {"enabled", "off"}}, "ServerMode", "Off"},
+        {"Focus", {{"FIELD", "Name"}}, "Focus", "Name"},
+        {"FlipBadge", {{"side", "BACK"}}, "Side", "Back"},
+    };
+    for (const auto& c : cases) {
+        e.call(c.method, c.args);
+        EXPECT_EQ(finish(e), 0) << c.method;
+        EXPECT_EQ(value(members(e.call("GetStatus", {})), c.status), c.expected) << c.method;
+    }
 }
 
 TEST_F(EngineTest, PicturesAndPrint) {
     Engine e(options_);
     e.start();
     ASSERT_EQ(finish(e), 0);
-    auto badge = e.picture("GetBadgeImage", {});
+    auto badge = picture(e, "GetBadgeImage", {});
     QImage img;
     ASSERT_TRUE(img.loadFromData(reinterpret_cast<const uchar*>(badge.data()),
                                  static_cast<int>(badge.size()), "PNG"));
     EXPECT_EQ(img.size(), QSize(200, 120));
-    EXPECT_FALSE(e.picture("GetPhotoImage", {}).empty());
-    e.command("Print", {});
+    EXPECT_FALSE(picture(e, "GetPhotoImage", {}).empty());
+    e.call("Print", {});
     ASSERT_EQ(finish(e), 0);
-    auto printed = value(e.query("GetStatus", {}), "LastPrint");
+    auto printed = value(members(e.call("GetStatus", {})), "LastPrint");
     EXPECT_TRUE(fs::exists(printed)) << printed;
-    EXPECT_EQ(errorCode([&] { e.picture("GetSignatureImage", {}); }), code::NoPicture);
-    EXPECT_EQ(errorCode([&] { e.picture("GetPhotoImage", {{"Id", "999"}}); }), code::NotFound);
-    EXPECT_EQ(errorCode([&] { e.picture("GetBadgeImage", {{"Name", "Ann"}}); }), code::BadArgument);
+    EXPECT_EQ(errorCode([&] { picture(e, "GetSignatureImage", {}); }), code::NoPicture);
+    EXPECT_EQ(errorCode([&] { picture(e, "GetPhotoImage", {{"Id", "999"}}); }), code::NotFound);
+    EXPECT_EQ(errorCode([&] {
+                  picture(e, "GetBadgeImage", {{"Name", "Ann"}});
+              }),
+              code::BadArgument);
 }
 
 TEST_F(EngineTest, ExitAnnouncesOnceAndStopsAccepting) {
@@ -146,14 +201,14 @@ TEST_F(EngineTest, ExitAnnouncesOnceAndStopsAccepting) {
     std::atomic<int> exits{0};
     e.onExit = [&] { ++exits; };
     e.start();
-    e.command("Exit", {});
+    e.call("Exit", {});
     EXPECT_TRUE(e.waitIdle(10000));
     // Announced by the worker just after it went idle.
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (exits.load() == 0 && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     EXPECT_EQ(exits.load(), 1);
-    EXPECT_EQ(errorCode([&] { e.command("First", {}); }), code::ShuttingDown);
+    EXPECT_EQ(errorCode([&] { e.call("First", {}); }), code::ShuttingDown);
 }
 
 TEST_F(EngineTest, StopCutsABusyCommandShort) {
@@ -163,6 +218,9 @@ TEST_F(EngineTest, StopCutsABusyCommandShort) {
     auto t0 = std::chrono::steady_clock::now();
     e.stop();
     EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(5));
+    // Calls still arriving from the server find the design closed, not a crash.
+    EXPECT_EQ(errorCode([&] { e.call("GetCount", {}); }), code::NoDesign);
+    EXPECT_EQ(errorCode([&] { e.call("Add", {{"Name", "Zoe"}}); }), code::ShuttingDown);
 }
 
 } // namespace

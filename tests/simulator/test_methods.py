@@ -199,7 +199,21 @@ with Sim() as sim:
     c.fault(lambda: s.RosterLinkConfig(), 4, "RosterLinkConfig in Cardwright")
 
     # Close and Open.
-    c.fault(lambda: s.Open({"File": os.path.join(sim.dir, "missing.idc")}), 7, "Open a missing file")
+    # Open reads design files only, and tells nothing of what else it was pointed at.
+    os.mkdir(os.path.join(sim.dir, "folder.idc"))
+    os.symlink("/proc/self/environ", os.path.join(sim.dir, "environ.idc"))
+    for path, code, why in [
+        ("/proc/self/environ", 3, "does not end in .idc"),
+        ("/dev/null", 3, "does not end in .idc"),
+        (os.path.join(sim.dir, "folder.idc"), 3, "not a regular file"),
+        (os.path.join(sim.dir, "environ.idc"), 7, "environ.idc:1: "),
+        (os.path.join(sim.dir, "missing.idc"), 7, "no such file"),
+    ]:
+        f = c.fault(lambda: s.Open({"File": path}), code, f"Open {path}", why)
+        told = f.faultString if f else ""
+        c.check(path in told, f"the refusal names {path}: {told!r}")
+        quoted = [k for k in os.environ if len(k) > 3 and k in told.replace(path, "")]
+        c.check(not quoted, f"the refusal quotes nothing of the file: {quoted} in {told!r}")
     bad = os.path.join(sim.dir, "bad.idc")
     with open(bad, "w") as f:
         f.write("[Design]\nname = x\nsize = 10 by 20\n")

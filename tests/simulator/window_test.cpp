@@ -50,12 +50,12 @@ TEST(SimWindow, ShowsRoleDesignPortBadgeAndCalls) {
                               QStringLiteral("RosterLink (simulator) - w.idc - port 18123"), 5000);
 
     // Restore brings the minimised window back.
-    engine.command("Restore", {});
+    engine.call("Restore", {});
     ASSERT_TRUE(engine.waitIdle(10000));
     QTRY_VERIFY_WITH_TIMEOUT(!(window.windowState() & Qt::WindowMinimized), 5000);
 
     // Without a current record the preview says so.
-    engine.command("Select", {{"Name", "Nobody"}});
+    engine.call("Select", {{"Name", "Nobody"}});
     ASSERT_TRUE(engine.waitIdle(10000));
     QTRY_COMPARE_WITH_TIMEOUT(preview->text(), QStringLiteral("No current record"), 5000);
     engine.stop();
