@@ -9,7 +9,9 @@
 #include <xmlrpc-c/xml.hpp>
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <netdb.h>
+#include <strings.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -22,6 +24,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
+#include <semaphore>
 #include <stdexcept>
 #include <thread>
 #include <unordered_set>
@@ -116,6 +119,25 @@ const char* statusText(int status) {
     }
 }
 
+constexpr const char* kAmbiguousLength = "Give one Content-Length and no Transfer-Encoding\n";
+
+unsigned headerCount(MHD_Connection* c, const char* name) {
+    struct Count {
+        const char* name;
+        unsigned n;
+    } count{name, 0};
+    MHD_get_connection_values(
+        c, MHD_HEADER_KIND,
+        [](void* cls, MHD_ValueKind, const char* key, const char*) -> MHD_Result {
+            auto* counted = static_cast<Count*>(cls);
+            if (strcasecmp(key, counted->name) == 0)
+                ++counted->n;
+            return MHD_YES;
+        },
+        &count);
+    return count.n;
+}
+
 // One log line for a call that no method logged: the method named in the
 // call (or "(request)" when there is none) and the fault, if any.
 void logUnlogged(Engine& engine, const std::string& method, const std::string& response,
@@ -150,6 +172,8 @@ struct HttpServer::Impl {
     xmlrpc_c::registryPtr registry;
     MHD_Daemon* daemon = nullptr;
     std::atomic<std::size_t> inFlight{0};
+    std::binary_semaphore largeCalls{1};
+    static constexpr std::size_t kLargeCall = 1u << 20;
 
     // Every open connection, for the watchdog. The set changes only when a
     // connection opens or closes; a request touches only its own deadline.
@@ -261,7 +285,12 @@ struct HttpServer::Impl {
                     "fault " + std::to_string(code::AccessKey) + ": " + request->refusal);
             return answer(c, MHD_HTTP_OK, kXml, faultAnswer(code::AccessKey, request->refusal));
         }
-        return answer(c, MHD_HTTP_OK, kXml, self->call(request->body));
+        std::string response = self->call(request->body);
+        // The body is gone: another may come in (the request's own end is
+        // noticed a little after the client has the answer).
+        self->inFlight.fetch_sub(request->reserved);
+        request->reserved = 0;
+        return answer(c, MHD_HTTP_OK, kXml, std::move(response));
     }
 
     // The head has arrived: decide what the request gets before its body.
@@ -276,6 +305,12 @@ struct HttpServer::Impl {
                 return answer(c, MHD_HTTP_BAD_REQUEST, "text/plain",
                               statusText(MHD_HTTP_BAD_REQUEST));
         }
+        // Two lengths, or a length beside chunked coding, are how requests
+        // are smuggled past proxies: refuse both outright.
+        const char* coding =
+            MHD_lookup_connection_value(c, MHD_HEADER_KIND, MHD_HTTP_HEADER_TRANSFER_ENCODING);
+        if (lengthText && (coding || headerCount(c, MHD_HTTP_HEADER_CONTENT_LENGTH) > 1))
+            return answer(c, MHD_HTTP_BAD_REQUEST, "text/plain", kAmbiguousLength);
         request.length = length;
         // Refusals that need no body are answered before it is read (the
         // daemon then closes the connection); the others read and drop it.
@@ -287,8 +322,7 @@ struct HttpServer::Impl {
             return MHD_YES;
         }
         if (std::strcmp(method, MHD_HTTP_METHOD_POST) != 0) {
-            if (lengthText ||
-                MHD_lookup_connection_value(c, MHD_HEADER_KIND, MHD_HTTP_HEADER_TRANSFER_ENCODING))
+            if (lengthText || coding)
                 request.status = MHD_HTTP_METHOD_NOT_ALLOWED;
             else
                 return answer(c, MHD_HTTP_METHOD_NOT_ALLOWED, "text/plain",
@@ -328,6 +362,21 @@ struct HttpServer::Impl {
         auto elapsed = [&] {
             return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
         };
+        // Parsing costs up to ten times a call's size: calls of more than a
+        // MiB go one at a time, which bounds what several of them take.
+        struct Turn {
+            std::binary_semaphore* taken = nullptr;
+            ~Turn() {
+                if (taken) {
+                    malloc_trim(0); // give back what the parse took
+                    taken->release();
+                }
+            }
+        } turn;
+        if (body.size() > kLargeCall) {
+            largeCalls.acquire();
+            turn.taken = &largeCalls;
+        }
         GateVerdict verdict = checkCall(body);
         if (!verdict.passed) {
             logCall(*engine, verdict.method.empty() ? "(request)" : verdict.method, elapsed(),
