@@ -173,12 +173,14 @@ int main(int argc, char** argv) {
     }
 
     int rc = app->exec();
-    server.terminate();
+    // The engine first: calls waiting on it then return at once (shutting
+    // down), and the server's threads, which it waits for, end promptly.
     engine.stop();
+    server.terminate();
     std::fprintf(stderr, "cardwright-sim: stopped\n");
     std::fflush(stderr);
     std::fflush(stdout);
-    // Calls still running on the server's threads may hold the engine; the
-    // roster is closed, so leave without unwinding them.
+    // The signal thread is still parked in sigwait; the roster is closed, so
+    // leave without unwinding.
     std::_Exit(rc);
 }
