@@ -1,76 +1,147 @@
 #include "http_server.h"
 
 #include "methods.h"
+#include "request_gate.h"
 #include "text.h"
 
-#include <xmlrpc-c/abyss.h>
+#include <microhttpd.h>
 #include <xmlrpc-c/base.hpp>
-#include <xmlrpc-c/server_abyss.hpp>
 #include <xmlrpc-c/xml.hpp>
 
+#include <fcntl.h>
+#include <malloc.h>
 #include <netdb.h>
+#include <strings.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <charconv>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
+#include <semaphore>
 #include <stdexcept>
+#include <thread>
+#include <unordered_set>
 
 namespace cwsim {
 
 namespace {
 
-constexpr const char* kKeyHeader = "x-cardwright-access-key";
-constexpr std::size_t kMaxDrain = 16u << 20;
+using Clock = std::chrono::steady_clock;
 
-// Reads and drops the request body so that a persistent connection stays in
-// step for the next request.
-void drainBody(TSession* session) {
-    const char* lengthText = RequestHeaderValue(session, "content-length");
-    if (!lengthText)
-        return;
-    std::size_t remaining = std::strtoull(lengthText, nullptr, 10);
-    if (remaining > kMaxDrain)
-        return;
-    for (int rounds = 0; remaining > 0 && rounds < 100000; ++rounds) {
-        if (SessionReadDataAvail(session) == 0 && !SessionRefillBuffer(session))
-            return;
-        const char* data = nullptr;
-        std::size_t got = 0;
-        SessionGetReadData(session, remaining, &data, &got);
-        remaining -= std::min(got, remaining);
+constexpr const char* kKeyHeader = "X-Cardwright-Access-Key";
+constexpr const char* kXml = "text/xml; charset=utf-8";
+
+long long ticksNow() {
+    return Clock::now().time_since_epoch().count();
+}
+
+long long ticksIn(int seconds) {
+    return ticksNow() +
+           std::chrono::duration_cast<Clock::duration>(std::chrono::seconds(seconds)).count();
+}
+
+// One TCP connection. `deadline` (steady-clock ticks, 0: none) is when the
+// request being received must be complete; the watchdog closes it if not.
+struct Connection {
+    int fd = -1;
+    std::atomic<long long> deadline{0};
+};
+
+// One HTTP request. Refused requests still read (and drop) their body, so
+// that the answer is not lost to a reset and the connection stays in step.
+struct Request {
+    int status = 0;           // decided before the body: answer this
+    std::string refusal;      // decided before the body: an XML-RPC fault 14
+    bool keep = false;        // the body goes to the gate and the registry
+    std::size_t reserved = 0; // counted in the bodies in flight
+    std::size_t length = 0;
+    std::string body;
+};
+
+Connection* connectionOf(MHD_Connection* c) {
+    const MHD_ConnectionInfo* info = MHD_get_connection_info(c, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+    return info ? static_cast<Connection*>(info->socket_context) : nullptr;
+}
+
+void freeString(void* text) {
+    delete static_cast<std::string*>(text);
+}
+
+MHD_Result answer(MHD_Connection* c, unsigned status, const char* contentType, std::string body,
+                  const char* extraName = nullptr, const char* extraValue = nullptr) {
+    auto* owned = new std::string(std::move(body));
+    MHD_Response* response = MHD_create_response_from_buffer_with_free_callback_cls(
+        owned->size(), owned->data(), &freeString, owned);
+    if (!response) {
+        delete owned;
+        return MHD_NO;
     }
+    MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, contentType);
+    if (extraName)
+        MHD_add_response_header(response, extraName, extraValue);
+    MHD_Result queued = MHD_queue_response(c, status, response);
+    MHD_destroy_response(response);
+    return queued;
 }
 
-void respond(TSession* session, int status, const std::string& contentType,
-             const std::string& body) {
-    ResponseStatus(session, static_cast<xmlrpc_uint16_t>(status));
-    ResponseContentType(session, contentType.c_str());
-    ResponseContentLength(session, body.size());
-    ResponseWriteStart(session);
-    ResponseWriteBody(session, body.data(), static_cast<xmlrpc_uint32_t>(body.size()));
-    ResponseWriteEnd(session);
-}
-
-void answerFault(TSession* session, int faultCode, const std::string& text) {
+std::string faultAnswer(int faultCode, const std::string& text) {
     std::string body;
     xmlrpc_c::xml::generateResponse(xmlrpc_c::rpcOutcome(xmlrpc_c::fault(
                                         text, static_cast<xmlrpc_c::fault::code_t>(faultCode))),
                                     &body);
-    respond(session, 200, "text/xml; charset=utf-8", body);
+    return body;
+}
+
+// Our own short texts for every refusal: nothing of the request echoed.
+const char* statusText(int status) {
+    switch (status) {
+    case MHD_HTTP_NOT_FOUND:
+        return "Not found: XML-RPC is served at /RPC2\n";
+    case MHD_HTTP_METHOD_NOT_ALLOWED:
+        return "XML-RPC calls are POSTed to /RPC2\n";
+    case MHD_HTTP_LENGTH_REQUIRED:
+        return "Content-Length is required\n";
+    case MHD_HTTP_BAD_REQUEST:
+        return "Content-Length is not a number\n";
+    case MHD_HTTP_CONTENT_TOO_LARGE:
+        return "The request body is larger than 16 MiB\n";
+    case MHD_HTTP_SERVICE_UNAVAILABLE:
+        return "Too many large requests at once; try again shortly\n";
+    default:
+        return "Cannot process the call\n";
+    }
+}
+
+constexpr const char* kAmbiguousLength = "Give one Content-Length and no Transfer-Encoding\n";
+
+unsigned headerCount(MHD_Connection* c, const char* name) {
+    struct Count {
+        const char* name;
+        unsigned n;
+    } count{name, 0};
+    MHD_get_connection_values(
+        c, MHD_HEADER_KIND,
+        [](void* cls, MHD_ValueKind, const char* key, const char*) -> MHD_Result {
+            auto* counted = static_cast<Count*>(cls);
+            if (strcasecmp(key, counted->name) == 0)
+                ++counted->n;
+            return MHD_YES;
+        },
+        &count);
+    return count.n;
 }
 
 // One log line for a call that no method logged: the method named in the
 // call (or "(request)" when there is none) and the fault, if any.
-void logUnlogged(Engine& engine, const std::string& body, const std::string& response,
+void logUnlogged(Engine& engine, const std::string& method, const std::string& response,
                  double milliseconds) {
-    std::string method = "(request)";
-    auto open = body.find("<methodName>");
-    auto close = body.find("</methodName>");
-    if (open != std::string::npos && close != std::string::npos && close > open + 12)
-        method = carriedText(body.substr(open + 12, std::min<std::size_t>(close - open - 12, 100)));
     std::string outcome = "ok";
     try {
         xmlrpc_c::rpcOutcome result;
@@ -81,7 +152,7 @@ void logUnlogged(Engine& engine, const std::string& body, const std::string& res
     } catch (const std::exception& e) {
         outcome = std::string("unreadable answer: ") + e.what();
     }
-    logCall(engine, method, milliseconds, outcome);
+    logCall(engine, method.empty() ? "(request)" : method, milliseconds, outcome);
 }
 
 } // namespace
@@ -95,140 +166,266 @@ bool sameKey(const std::string& given, const std::string& expected) {
     return diff == 0;
 }
 
-// Serves POST /RPC2: checks the access key, reads the body and hands it to
-// the registry, which parses, dispatches (introspection included) and
-// encodes. (xmlrpc-c 1.33's own C++ Abyss glue, server_abyss_set_handlers,
-// writes a corrupted copy of every response ahead of the real one, so this
-// small handler takes its place.)
-struct HttpServer::KeyCheck {
+struct HttpServer::Impl {
     std::string key;
-    Engine* engine;
-    const xmlrpc_c::registry* registry;
+    Engine* engine = nullptr;
+    xmlrpc_c::registryPtr registry;
+    MHD_Daemon* daemon = nullptr;
+    std::atomic<std::size_t> inFlight{0};
+    std::binary_semaphore largeCalls{1};
+    static constexpr std::size_t kLargeCall = 1u << 20;
 
-    static void handle(void* userdata, TSession* session, abyss_bool* handled) {
-        auto* self = static_cast<KeyCheck*>(userdata);
-        const TRequestInfo* request = nullptr;
-        SessionGetRequestInfo(session, &request);
-        *handled = true;
-        if (!request || std::strcmp(request->uri, "/RPC2") != 0) {
-            respond(session, 404, "text/plain", "Not found: XML-RPC is served at /RPC2\n");
-            return;
+    // Every open connection, for the watchdog. The set changes only when a
+    // connection opens or closes; a request touches only its own deadline.
+    std::mutex mutex;
+    std::unordered_set<Connection*> connections;
+    std::condition_variable wake;
+    bool stopping = false;
+    std::thread watchdog;
+
+    // libmicrohttpd's time-outs count idle time, so a client trickling a
+    // byte now and then would never time out: close what is overdue.
+    void watch() {
+        std::unique_lock lock(mutex);
+        while (!stopping) {
+            wake.wait_for(lock, std::chrono::milliseconds(200));
+            long long now = ticksNow();
+            for (Connection* conn : connections) {
+                long long due = conn->deadline.load(std::memory_order_relaxed);
+                if (due != 0 && now > due) {
+                    conn->deadline.store(0, std::memory_order_relaxed);
+                    // The daemon sees the end of the stream and closes it; the
+                    // descriptor stays ours until the close notification, which
+                    // waits for this lock.
+                    ::shutdown(conn->fd, SHUT_RDWR);
+                }
+            }
         }
-        if (request->method != m_post) {
-            ResponseAddField(session, "Allow", "POST");
-            respond(session, 405, "text/plain", "XML-RPC calls are POSTed to /RPC2\n");
-            return;
+    }
+
+    static void onConnection(void* cls, MHD_Connection* c, void** context,
+                             MHD_ConnectionNotificationCode what) {
+        auto* self = static_cast<Impl*>(cls);
+        if (what == MHD_CONNECTION_NOTIFY_STARTED) {
+            auto* conn = new Connection;
+            const MHD_ConnectionInfo* info =
+                MHD_get_connection_info(c, MHD_CONNECTION_INFO_CONNECTION_FD);
+            conn->fd = info ? info->connect_fd : -1;
+            // The first request is timed from the connect, which is no later
+            // than its first byte.
+            conn->deadline.store(ticksIn(http::kRequestSeconds));
+            std::lock_guard lock(self->mutex);
+            self->connections.insert(conn);
+            *context = conn;
+        } else if (what == MHD_CONNECTION_NOTIFY_CLOSED) {
+            auto* conn = static_cast<Connection*>(*context);
+            if (!conn)
+                return;
+            {
+                std::lock_guard lock(self->mutex);
+                self->connections.erase(conn);
+            }
+            delete conn;
+            *context = nullptr;
         }
-        if (!self->key.empty()) {
-            const char* given = RequestHeaderValue(session, kKeyHeader);
-            if (!given || !sameKey(given, self->key)) {
-                drainBody(session);
-                std::string why =
+    }
+
+    // Called once the request line of a request has arrived.
+    static void* onRequestLine(void*, const char*, MHD_Connection* c) {
+        if (Connection* conn = connectionOf(c)) {
+            long long limit = ticksIn(http::kRequestSeconds);
+            long long due = conn->deadline.load(std::memory_order_relaxed);
+            if (due == 0 || due > limit)
+                conn->deadline.store(limit, std::memory_order_relaxed);
+        }
+        return nullptr;
+    }
+
+    static void onCompleted(void* cls, MHD_Connection* c, void** context,
+                            MHD_RequestTerminationCode) {
+        auto* self = static_cast<Impl*>(cls);
+        if (auto* request = static_cast<Request*>(*context)) {
+            self->inFlight.fetch_sub(request->reserved);
+            delete request;
+            *context = nullptr;
+        }
+        // A kept-alive connection idles at most kIdleSeconds (the daemon's
+        // own time-out); its next request then has kRequestSeconds.
+        if (Connection* conn = connectionOf(c))
+            conn->deadline.store(ticksIn(http::kIdleSeconds + http::kRequestSeconds),
+                                 std::memory_order_relaxed);
+    }
+
+    static MHD_Result onRequest(void* cls, MHD_Connection* c, const char* url, const char* method,
+                                const char*, const char* data, size_t* size, void** context) {
+        auto* self = static_cast<Impl*>(cls);
+        auto* request = static_cast<Request*>(*context);
+        if (!request) {
+            request = new Request;
+            *context = request;
+            return self->begin(c, url, method, *request);
+        }
+        if (*size > 0) {
+            if (request->keep)
+                request->body.append(data, *size);
+            *size = 0;
+            return MHD_YES;
+        }
+        if (Connection* conn = connectionOf(c))
+            conn->deadline.store(0, std::memory_order_relaxed);
+        if (request->status == MHD_HTTP_METHOD_NOT_ALLOWED)
+            return answer(c, MHD_HTTP_METHOD_NOT_ALLOWED, "text/plain",
+                          statusText(MHD_HTTP_METHOD_NOT_ALLOWED), MHD_HTTP_HEADER_ALLOW,
+                          MHD_HTTP_METHOD_POST);
+        if (request->status != 0)
+            return answer(c, static_cast<unsigned>(request->status), "text/plain",
+                          statusText(request->status));
+        if (!request->refusal.empty()) {
+            logCall(*self->engine, "(request)", 0.0,
+                    "fault " + std::to_string(code::AccessKey) + ": " + request->refusal);
+            return answer(c, MHD_HTTP_OK, kXml, faultAnswer(code::AccessKey, request->refusal));
+        }
+        std::string response = self->call(request->body);
+        // The body is gone: another may come in (the request's own end is
+        // noticed a little after the client has the answer).
+        self->inFlight.fetch_sub(request->reserved);
+        request->reserved = 0;
+        return answer(c, MHD_HTTP_OK, kXml, std::move(response));
+    }
+
+    // The head has arrived: decide what the request gets before its body.
+    MHD_Result begin(MHD_Connection* c, const char* url, const char* method, Request& request) {
+        const char* lengthText =
+            MHD_lookup_connection_value(c, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH);
+        std::size_t length = 0;
+        if (lengthText) {
+            const char* end = lengthText + std::strlen(lengthText);
+            auto [ptr, ec] = std::from_chars(lengthText, end, length);
+            if (ec != std::errc() || ptr != end || ptr == lengthText)
+                return answer(c, MHD_HTTP_BAD_REQUEST, "text/plain",
+                              statusText(MHD_HTTP_BAD_REQUEST));
+        }
+        // Two lengths, or a length beside chunked coding, are how requests
+        // are smuggled past proxies: refuse both outright.
+        const char* coding =
+            MHD_lookup_connection_value(c, MHD_HEADER_KIND, MHD_HTTP_HEADER_TRANSFER_ENCODING);
+        if (lengthText && (coding || headerCount(c, MHD_HTTP_HEADER_CONTENT_LENGTH) > 1))
+            return answer(c, MHD_HTTP_BAD_REQUEST, "text/plain", kAmbiguousLength);
+        request.length = length;
+        // Refusals that need no body are answered before it is read (the
+        // daemon then closes the connection); the others read and drop it.
+        if (length > http::kMaxBody)
+            return answer(c, MHD_HTTP_CONTENT_TOO_LARGE, "text/plain",
+                          statusText(MHD_HTTP_CONTENT_TOO_LARGE));
+        if (std::strcmp(url, "/RPC2") != 0) {
+            request.status = MHD_HTTP_NOT_FOUND;
+            return MHD_YES;
+        }
+        if (std::strcmp(method, MHD_HTTP_METHOD_POST) != 0) {
+            if (lengthText || coding)
+                request.status = MHD_HTTP_METHOD_NOT_ALLOWED;
+            else
+                return answer(c, MHD_HTTP_METHOD_NOT_ALLOWED, "text/plain",
+                              statusText(MHD_HTTP_METHOD_NOT_ALLOWED), MHD_HTTP_HEADER_ALLOW,
+                              MHD_HTTP_METHOD_POST);
+            return MHD_YES;
+        }
+        if (!lengthText)
+            return answer(c, MHD_HTTP_LENGTH_REQUIRED, "text/plain",
+                          statusText(MHD_HTTP_LENGTH_REQUIRED));
+        if (!key.empty()) {
+            const char* given = MHD_lookup_connection_value(c, MHD_HEADER_KIND, kKeyHeader);
+            if (!given || !sameKey(given, key)) {
+                request.refusal =
                     given ? "Access key wrong: the X-Cardwright-Access-Key header does not match"
                           : "Access key missing: this server requires the X-Cardwright-Access-Key "
                             "header";
-                logCall(*self->engine, "(request)", 0.0,
-                        "fault " + std::to_string(code::AccessKey) + ": " + why);
-                answerFault(session, code::AccessKey, why);
-                return;
+                return MHD_YES;
             }
         }
-        const char* lengthText = RequestHeaderValue(session, "content-length");
-        if (!lengthText) {
-            respond(session, 411, "text/plain", "Content-Length is required\n");
-            return;
+        if (inFlight.fetch_add(length) + length > http::kMaxBodiesInFlight) {
+            inFlight.fetch_sub(length);
+            return answer(c, MHD_HTTP_SERVICE_UNAVAILABLE, "text/plain",
+                          statusText(MHD_HTTP_SERVICE_UNAVAILABLE), MHD_HTTP_HEADER_RETRY_AFTER,
+                          "1");
         }
-        char* end = nullptr;
-        unsigned long long length = std::strtoull(lengthText, &end, 10);
-        if (end == lengthText || *end != '\0' || *lengthText == '-') {
-            respond(session, 400, "text/plain", "Content-Length is not a number\n");
-            return;
-        }
-        if (length > kMaxDrain) {
-            respond(session, 413, "text/plain", "The request body is larger than 16 MiB\n");
-            return;
-        }
-        std::string body;
-        body.reserve(length);
-        while (body.size() < length) {
-            // Abyss's read time-out bounds each refill.
-            if (SessionReadDataAvail(session) == 0 && !SessionRefillBuffer(session)) {
-                respond(session, 408, "text/plain", "The request body did not arrive in time\n");
-                return;
+        request.reserved = length;
+        request.keep = true;
+        request.body.reserve(length);
+        return MHD_YES;
+    }
+
+    // The gate, then the registry; the answer as XML.
+    std::string call(std::string& body) {
+        auto logged = callsLoggedOnThisThread();
+        auto start = Clock::now();
+        auto elapsed = [&] {
+            return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+        };
+        // Parsing costs up to ten times a call's size: calls of more than a
+        // MiB go one at a time, which bounds what several of them take.
+        struct Turn {
+            std::binary_semaphore* taken = nullptr;
+            ~Turn() {
+                if (taken) {
+                    malloc_trim(0); // give back what the parse took
+                    taken->release();
+                }
             }
-            const char* data = nullptr;
-            std::size_t got = 0;
-            SessionGetReadData(session, length - body.size(), &data, &got);
-            body.append(data, got);
+        } turn;
+        if (body.size() > kLargeCall) {
+            largeCalls.acquire();
+            turn.taken = &largeCalls;
         }
-        // XML-RPC has no use for document types; refusing them keeps entity
-        // expansion tricks (billion laughs) away from the parser.
-        if (body.find("<!DOCTYPE") != std::string::npos) {
-            logCall(*self->engine, "(request)", 0.0, "fault 3: DOCTYPE refused");
-            answerFault(session, code::BadArgument,
-                        "Bad request: XML-RPC calls may not contain a DOCTYPE");
-            return;
-        }
-        // xmlrpc-c refuses characters above U+FFFF with a garbled message;
-        // say plainly what is wrong.
-        if (auto wide = std::find_if(body.begin(), body.end(),
-                                     [](char c) { return static_cast<unsigned char>(c) >= 0xF0; });
-            wide != body.end()) {
-            std::string why = "Bad request: characters above U+FFFF (such as emoji) cannot be "
-                              "carried by this server; the first (or a byte that is not UTF-8) "
-                              "is at byte " +
-                              std::to_string(wide - body.begin());
-            logCall(*self->engine, "(request)", 0.0, "fault 3: " + why);
-            answerFault(session, code::BadArgument, why);
-            return;
+        GateVerdict verdict = checkCall(body);
+        if (!verdict.passed) {
+            logCall(*engine, verdict.method.empty() ? "(request)" : verdict.method, elapsed(),
+                    "fault " + std::to_string(code::BadArgument) + ": " + verdict.refusal);
+            return faultAnswer(code::BadArgument, verdict.refusal);
         }
         std::string response;
-        auto logged = callsLoggedOnThisThread();
-        auto start = std::chrono::steady_clock::now();
         try {
-            self->registry->processCall(body, &response);
+            registry->processCall(body, &response);
         } catch (const std::exception& e) {
-            respond(session, 500, "text/plain",
-                    std::string("Cannot process the call: ") + e.what() + "\n");
-            return;
+            response =
+                faultAnswer(code::Internal, std::string("Cannot process the call: ") + e.what());
+        }
+        std::string().swap(body);
+        if (response.size() > http::kMaxAnswer) {
+            std::string why = "The answer would be " + std::to_string(response.size() >> 20) +
+                              " MiB, more than the 64 MiB a client takes; ask for less per call";
+            std::string().swap(response);
+            logCall(*engine, verdict.method, elapsed(),
+                    "fault " + std::to_string(code::BadArgument) + ": " + why);
+            return faultAnswer(code::BadArgument, why);
         }
         if (callsLoggedOnThisThread() == logged)
-            logUnlogged(
-                *self->engine, body, response,
-                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-                    .count());
-        respond(session, 200, "text/xml; charset=utf-8", response);
+            logUnlogged(*engine, verdict.method, response, elapsed());
+        return response;
     }
-};
-
-struct HttpServer::Impl {
-    TServer server{};
-    bool created = false;
-    KeyCheck keyCheck;
-    xmlrpc_c::registryPtr registry;
 };
 
 HttpServer::HttpServer(const Options& options, xmlrpc_c::registryPtr registry, Engine& engine)
     : impl_(std::make_unique<Impl>()) {
-    impl_->keyCheck.key = options.accessKey;
-    impl_->keyCheck.engine = &engine;
+    impl_->key = options.accessKey;
+    impl_->engine = &engine;
     impl_->registry = registry;
     port_ = options.port;
     bind_ = options.bind;
 }
 
 HttpServer::~HttpServer() {
-    // The Abyss server and its threads live until the process ends: the
-    // program leaves with _Exit after closing the roster.
+    terminate();
 }
 
 void HttpServer::listen() {
-    const char* error = nullptr;
     // xmlrpc-c's own cap on a call (512 KiB) would otherwise undercut ours.
-    xmlrpc_limit_set(XMLRPC_XML_SIZE_LIMIT_ID, kMaxDrain);
-    AbyssInit(&error);
-    if (error)
-        throw std::runtime_error(std::string("Cannot start the HTTP server: ") + error);
+    xmlrpc_limit_set(XMLRPC_XML_SIZE_LIMIT_ID, http::kMaxBody);
+    // Many idle connections are allowed; each holds a descriptor.
+    if (rlimit files{}; getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = std::min<rlim_t>(files.rlim_max, 65536);
+        setrlimit(RLIMIT_NOFILE, &files);
+    }
 
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
@@ -239,10 +436,11 @@ void HttpServer::listen() {
     if (int rc = getaddrinfo(bind_.c_str(), portText.c_str(), &hints, &found); rc != 0)
         throw std::runtime_error("Cannot listen on " + bind_ + ":" + portText + ": " +
                                  gai_strerror(rc));
-    int fd = socket(found->ai_family, found->ai_socktype | SOCK_CLOEXEC, found->ai_protocol);
+    int fd = socket(found->ai_family, found->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK,
+                    found->ai_protocol);
     int one = 1;
     bool ok = fd >= 0 && setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) == 0 &&
-              ::bind(fd, found->ai_addr, found->ai_addrlen) == 0 && ::listen(fd, 128) == 0;
+              ::bind(fd, found->ai_addr, found->ai_addrlen) == 0 && ::listen(fd, 1024) == 0;
     int err = errno;
     freeaddrinfo(found);
     if (!ok) {
@@ -260,49 +458,39 @@ void HttpServer::listen() {
             port_ = std::atoi(serv);
     }
 
-    TChanSwitch* chanSwitch = nullptr;
-    ChanSwitchUnixCreateFd(fd, &chanSwitch, &error);
-    if (error) {
+    // Calls run on the daemon's threads, each serving its share of the
+    // connections; a call that waits (badge rendering, a query behind an Open)
+    // holds up only its thread's share. Idle threads cost nothing, and more of
+    // them measured no slower.
+    unsigned threads = std::max(16u, 4 * std::thread::hardware_concurrency());
+    Impl* impl = impl_.get();
+    impl->daemon = MHD_start_daemon(
+        MHD_USE_EPOLL_INTERNAL_THREAD | MHD_USE_TURBO | MHD_USE_SUPPRESS_DATE_NO_CLOCK, 0, nullptr,
+        nullptr, &Impl::onRequest, impl, MHD_OPTION_LISTEN_SOCKET, fd, MHD_OPTION_THREAD_POOL_SIZE,
+        threads, MHD_OPTION_CONNECTION_LIMIT, http::kMaxConnections, MHD_OPTION_CONNECTION_TIMEOUT,
+        static_cast<unsigned>(http::kIdleSeconds), MHD_OPTION_THREAD_STACK_SIZE,
+        static_cast<size_t>(8u << 20), MHD_OPTION_NOTIFY_CONNECTION, &Impl::onConnection, impl,
+        MHD_OPTION_NOTIFY_COMPLETED, &Impl::onCompleted, impl, MHD_OPTION_URI_LOG_CALLBACK,
+        &Impl::onRequestLine, impl, MHD_OPTION_END);
+    if (!impl->daemon) {
         close(fd);
-        throw std::runtime_error(std::string("Cannot serve the socket: ") + error);
+        throw std::runtime_error("Cannot start the HTTP server on " + bind_ + ":" + portText);
     }
-    ServerCreateSwitch(&impl_->server, chanSwitch, &error);
-    if (error)
-        throw std::runtime_error(std::string("Cannot create the HTTP server: ") + error);
-    impl_->created = true;
-    ServerSetName(&impl_->server, "cardwright-sim");
-    ServerSetAdvertise(&impl_->server, false);
-    // More than Abyss's default of 15 simultaneous connections, and time-outs so
-    // that a client that stalls mid-request or idles on a kept-alive
-    // connection gives its slot back.
-    ServerSetMaxConn(&impl_->server, 64);
-    ServerSetTimeout(&impl_->server, 15);
-    ServerSetKeepaliveTimeout(&impl_->server, 15);
-    ServerSetKeepaliveMaxConn(&impl_->server, 100000);
-
-    // Badge rendering (Qt, PNG) runs on the connection threads: give them room.
-    ServerReqHandler3 keyHandler{};
-    impl_->keyCheck.registry = impl_->registry.get();
-    keyHandler.handleReq = &KeyCheck::handle;
-    keyHandler.userdata = &impl_->keyCheck;
-    keyHandler.handleReqStackSize = 8u << 20;
-    abyss_bool added = false;
-    ServerAddHandler3(&impl_->server, &keyHandler, &added);
-    if (!added)
-        throw std::runtime_error("Cannot install the XML-RPC handler");
-    ServerInit2(&impl_->server, &error);
-    if (error)
-        throw std::runtime_error(std::string("Cannot start the HTTP server: ") + error);
-}
-
-void HttpServer::run() {
-    if (impl_->created)
-        ServerRun(&impl_->server);
+    impl->watchdog = std::thread([impl] { impl->watch(); });
 }
 
 void HttpServer::terminate() {
-    if (impl_->created)
-        ServerTerminate(&impl_->server);
+    if (!impl_->daemon)
+        return;
+    {
+        std::lock_guard lock(impl_->mutex);
+        impl_->stopping = true;
+    }
+    impl_->wake.notify_all();
+    if (impl_->watchdog.joinable())
+        impl_->watchdog.join();
+    MHD_stop_daemon(impl_->daemon);
+    impl_->daemon = nullptr;
 }
 
 } // namespace cwsim

@@ -48,6 +48,8 @@ int main(int argc, char** argv) {
     Options options;
     try {
         options = parseOptions(std::vector<std::string>(argv + 1, argv + argc));
+        if (!options.help && !options.version)
+            resolveAccessKey(options, std::getenv("CARDWRIGHT_SIM_ACCESS_KEY"));
     } catch (const OptionsError& e) {
         std::fprintf(stderr, "cardwright-sim: %s\nTry 'cardwright-sim --help'.\n", e.what());
         return 2;
@@ -56,6 +58,13 @@ int main(int argc, char** argv) {
         std::fputs(usageText().c_str(), stdout);
         return 0;
     }
+    if (options.version) {
+        std::puts("cardwright-sim " CWSIM_VERSION);
+        return 0;
+    }
+    if (options.keyOnCommandLine)
+        std::fprintf(stderr, "cardwright-sim: warning: other local users can read --access-key "
+                             "(ps, /proc); use --access-key-file or CARDWRIGHT_SIM_ACCESS_KEY\n");
 
     // Signals go to one thread that asks the event loop to end, so the roster
     // is closed properly on Ctrl+C or kill.
@@ -131,7 +140,6 @@ int main(int argc, char** argv) {
         }
         engine.setListenPort(server.port());
         announce(options, server.port());
-        server.run();
     };
     int port = options.port;
     if (options.startDelay > 0) {
@@ -152,7 +160,6 @@ int main(int argc, char** argv) {
         port = server.port();
         engine.setListenPort(port);
         announce(options, port);
-        std::thread([&] { server.run(); }).detach();
     }
 
     std::unique_ptr<SimWindow> window;
@@ -166,12 +173,14 @@ int main(int argc, char** argv) {
     }
 
     int rc = app->exec();
-    server.terminate();
+    // The engine first: calls waiting on it then return at once (shutting
+    // down), and the server's threads, which it waits for, end promptly.
     engine.stop();
+    server.terminate();
     std::fprintf(stderr, "cardwright-sim: stopped\n");
     std::fflush(stderr);
     std::fflush(stdout);
-    // Server threads may still be parked in accept or keep-alive waits; the
-    // roster is closed, so leave without unwinding them.
+    // The signal thread is still parked in sigwait; the roster is closed, so
+    // leave without unwinding.
     std::_Exit(rc);
 }

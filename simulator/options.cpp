@@ -1,7 +1,13 @@
 #include "options.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
 
 namespace cwsim {
 namespace {
@@ -42,7 +48,11 @@ std::string usageText() {
            "  --design FILE.idc     open this design at start-up (default: none)\n"
            "  --port N              TCP port to listen on (default 8080; 0 = any free port)\n"
            "  --bind ADDR           address to listen on (default 127.0.0.1, loopback only)\n"
-           "  --access-key KEY      require the HTTP header X-Cardwright-Access-Key: KEY\n"
+           "  --access-key-file FILE\n"
+           "                        require the HTTP header X-Cardwright-Access-Key with the key\n"
+           "                        on FILE's first line (FILE readable by its owner only)\n"
+           "  --access-key KEY      the same with KEY (other local users can read it: prefer the\n"
+           "                        file or the environment variable CARDWRIGHT_SIM_ACCESS_KEY)\n"
            "  --role ROLE           cardwright (default) or rosterlink\n"
            "  --show MODE           normal (default), minimized or hidden (no window, no display "
            "needed)\n"
@@ -55,6 +65,7 @@ std::string usageText() {
            "  --call-log FILE       file that Startlog appends calls to (default "
            "cardwright-sim-calls.log)\n"
            "  --help                show this text and exit\n"
+           "  --version             show the version and exit\n"
            "\n"
            "Exit status: 0 after Exit or a signal, 1 when the server cannot start, 2 for a bad "
            "option.\n";
@@ -80,6 +91,8 @@ Options parseOptions(const std::vector<std::string>& args) {
         };
         if (arg == "--help" || arg == "-h") {
             o.help = true;
+        } else if (arg == "--version") {
+            o.version = true;
         } else if (arg == "--design") {
             o.design = next();
             if (o.design.empty())
@@ -95,6 +108,11 @@ Options parseOptions(const std::vector<std::string>& args) {
             // An empty key would silently mean "no key required".
             if (o.accessKey.empty())
                 throw OptionsError("--access-key needs a non-empty key");
+            o.keyOnCommandLine = true;
+        } else if (arg == "--access-key-file") {
+            o.accessKeyFile = next();
+            if (o.accessKeyFile.empty())
+                throw OptionsError("--access-key-file needs a file name");
         } else if (arg == "--role") {
             auto v = next();
             if (v == "cardwright")
@@ -145,7 +163,43 @@ Options parseOptions(const std::vector<std::string>& args) {
             throw OptionsError("unknown option '" + args[i] + "' (see --help)");
         }
     }
+    if (o.keyOnCommandLine && !o.accessKeyFile.empty())
+        throw OptionsError("give --access-key or --access-key-file, not both");
     return o;
+}
+
+void resolveAccessKey(Options& o, const char* environment) {
+    if (!o.accessKeyFile.empty()) {
+        const std::string& file = o.accessKeyFile;
+        struct stat st {};
+        if (stat(file.c_str(), &st) != 0)
+            throw OptionsError("cannot read the access key file " + file + ": " +
+                               std::strerror(errno));
+        if (!S_ISREG(st.st_mode))
+            throw OptionsError("the access key file " + file + " is not a regular file");
+        if (st.st_mode & (S_IRGRP | S_IROTH)) {
+            char mode[8];
+            std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+            throw OptionsError("the access key file " + file +
+                               " is readable by group or others "
+                               "(mode " +
+                               mode + "); make it private: chmod 600 " + file);
+        }
+        std::ifstream in(file, std::ios::binary);
+        std::string line;
+        if (!in || !std::getline(in, line))
+            line.clear();
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.empty())
+            throw OptionsError("the access key file " + file + " has no key on its first line");
+        o.accessKey = line;
+    } else if (o.accessKey.empty() && environment) {
+        // Set but empty would silently mean "no key required".
+        if (*environment == '\0')
+            throw OptionsError("CARDWRIGHT_SIM_ACCESS_KEY is set but empty");
+        o.accessKey = environment;
+    }
 }
 
 } // namespace cwsim

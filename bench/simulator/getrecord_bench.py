@@ -1,14 +1,15 @@
 #!/usr/bin/env python3
-"""GetRecord calls per second against cardwright-sim and, in the same run, a
-Python SimpleXMLRPCServer that answers GetRecord from the same SQLite roster.
+"""Server CPU per GetRecord and calls per second: cardwright-sim and, in the
+same run, Python's threaded SimpleXMLRPCServer answering GetRecord from the
+same SQLite roster over HTTP/1.1 keep-alive. The load comes from
+getrecord_load (C, libcurl, one kept-alive connection per client).
 
-    bench/simulator/getrecord_bench.py PATH/TO/cardwright-sim [--seconds 3] [--clients 1,4,16]
+    bench/simulator/getrecord_bench.py PATH/TO/cardwright-sim PATH/TO/getrecord_load \\
+        [--seconds 5] [--rounds 3] [--clients 16]
 
-Each client is its own process (so the Python GIL of one client does not slow
-the others) with one kept-alive connection, calling GetRecord(Id=N) for a
-fixed time. Prints a Markdown table."""
+Server CPU is the server process's user + system time from /proc/PID/stat
+over a one-client run, divided by the calls answered. Prints a Markdown table."""
 import argparse
-import multiprocessing
 import os
 import re
 import shutil
@@ -21,14 +22,17 @@ import tempfile
 import threading
 import time
 import xmlrpc.client
+from multiprocessing import Event, Process, Value
 from xmlrpc.server import SimpleXMLRPCRequestHandler, SimpleXMLRPCServer
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SAMPLES = os.path.join(HERE, "..", "..", "samples")
+TICK = os.sysconf("SC_CLK_TCK")
 
 
 class KeepAliveHandler(SimpleXMLRPCRequestHandler):
     protocol_version = "HTTP/1.1"  # keep connections open, as cardwright-sim does
+    disable_nagle_algorithm = True  # its head and body are two writes: no 40 ms stalls
 
 
 class ThreadedServer(socketserver.ThreadingMixIn, SimpleXMLRPCServer):
@@ -36,15 +40,14 @@ class ThreadedServer(socketserver.ThreadingMixIn, SimpleXMLRPCServer):
 
 
 def python_server(db_path, ready, port_out):
-    fields = None
     local = threading.local()
+    fields = []
 
     def get_record(criteria=None):
         if not hasattr(local, "db"):
             local.db = sqlite3.connect(db_path)
-        nonlocal fields
-        if fields is None:
-            fields = [r[1] for r in local.db.execute("PRAGMA table_info(records)")]
+        if not fields:
+            fields.extend(r[1] for r in local.db.execute("PRAGMA table_info(records)"))
         row = local.db.execute("SELECT * FROM records WHERE Id = ?", (int(criteria["Id"]),)).fetchone()
         if row is None:
             raise xmlrpc.client.Fault(6, "Record not found")
@@ -58,33 +61,34 @@ def python_server(db_path, ready, port_out):
     server.serve_forever()
 
 
-def client(port, seconds, index, counts):
-    proxy = xmlrpc.client.ServerProxy(f"http://127.0.0.1:{port}/RPC2")
-    n = 0
-    deadline = time.monotonic() + seconds
-    while time.monotonic() < deadline:
-        rec = proxy.GetRecord({"Id": str(1 + (index * 37 + n) % 300)})
-        assert rec["Id"] == 1 + (index * 37 + n) % 300
-        n += 1
-    counts[index] = n
+def cpu_seconds(pid):
+    with open(f"/proc/{pid}/stat") as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / TICK  # utime, stime
 
 
-def measure(port, clients, seconds):
-    counts = multiprocessing.Array("l", clients)
-    procs = [multiprocessing.Process(target=client, args=(port, seconds, i, counts)) for i in range(clients)]
-    t0 = time.monotonic()
-    for p in procs:
-        p.start()
-    for p in procs:
-        p.join(seconds + 60)
-    return sum(counts) / (time.monotonic() - t0)
+def load(program, port, clients, seconds):
+    out = subprocess.run([program, f"http://127.0.0.1:{port}/RPC2", str(clients), str(seconds)],
+                         capture_output=True, text=True, timeout=seconds + 60)
+    m = re.search(r"calls=(\d+) errors=(\d+) seconds=([\d.]+)", out.stdout)
+    if not m or int(m.group(2)):
+        sys.exit(f"load against port {port} failed: {out.stdout} {out.stderr}")
+    return int(m.group(1)), float(m.group(3))
+
+
+def measure(program, pid, port, clients, seconds):
+    cpu0 = cpu_seconds(pid)
+    calls, took = load(program, port, clients, seconds)
+    return calls / took, (cpu_seconds(pid) - cpu0) / calls * 1e6
 
 
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("sim")
-    ap.add_argument("--seconds", type=float, default=3.0)
-    ap.add_argument("--clients", default="1,4,16")
+    ap.add_argument("load")
+    ap.add_argument("--seconds", type=float, default=5.0)
+    ap.add_argument("--rounds", type=int, default=3)
+    ap.add_argument("--clients", type=int, default=16)
     args = ap.parse_args()
     work = tempfile.mkdtemp(prefix="cwsim-bench-")
     shutil.copy(os.path.join(SAMPLES, "visitors.idc"), work)
@@ -106,20 +110,30 @@ def main():
     while s.IsBusy() and time.monotonic() < deadline:
         time.sleep(0.05)
 
-    ready = multiprocessing.Event()
-    py_port = multiprocessing.Value("i", 0)
-    py = multiprocessing.Process(target=python_server, args=(os.path.join(work, "visitors.db"), ready, py_port),
-                                 daemon=True)
+    ready = Event()
+    py_port = Value("i", 0)
+    py = Process(target=python_server, args=(os.path.join(work, "visitors.db"), ready, py_port), daemon=True)
     py.start()
     ready.wait(30)
 
-    print(f"GetRecord(Id=N) calls per second, {args.seconds:.0f} s per run, {os.cpu_count()} CPUs\n")
-    print("| clients | cardwright-sim | Python SimpleXMLRPCServer (threaded) |")
-    print("|---:|---:|---:|")
-    for n in [int(x) for x in args.clients.split(",")]:
-        a = measure(port, n, args.seconds)
-        b = measure(py_port.value, n, args.seconds)
-        print(f"| {n} | {a:,.0f} | {b:,.0f} |", flush=True)
+    servers = [("cardwright-sim", sim.pid, port), ("Python", py.pid, py_port.value)]
+    for _, _, p in servers:  # warm-up: caches, threads, first statements
+        load(args.load, p, 2, 0.5)
+    print(f"GetRecord(Id=N), {args.seconds:.0f} s per run, {args.rounds} rounds, {os.cpu_count()} CPUs, "
+          f"load average {os.getloadavg()[0]:.1f}\n")
+    print(f"| round | server | 1 client: calls/s | server CPU per call | {args.clients} clients: calls/s |")
+    print("|---:|---|---:|---:|---:|")
+    results = {name: [] for name, _, _ in servers}
+    for r in range(1, args.rounds + 1):
+        for name, pid, p in servers:
+            rate1, cpu = measure(args.load, pid, p, 1, args.seconds)
+            rate16, _ = measure(args.load, pid, p, args.clients, args.seconds)
+            results[name].append((cpu, rate16))
+            print(f"| {r} | {name} | {rate1:,.0f} | {cpu:.1f} us | {rate16:,.0f} |", flush=True)
+    print()
+    for r, ((cpu_a, rate_a), (cpu_b, rate_b)) in enumerate(zip(results["cardwright-sim"], results["Python"]), 1):
+        print(f"round {r}: CPU per call {cpu_b / cpu_a:.1f}x less than Python; "
+              f"{args.clients} clients {rate_a / rate_b:.1f}x Python's calls per second")
 
     py.terminate()
     sim.send_signal(signal.SIGTERM)

@@ -2,6 +2,7 @@
 #include "http_server.h"
 #include "methods.h"
 #include "options.h"
+#include "request_gate.h"
 #include "text.h"
 
 #include <gtest/gtest.h>
@@ -74,25 +75,28 @@ TEST(Options, Accepted) {
 }
 
 TEST(Options, Refused) {
-    const std::vector<std::vector<std::string>> cases = {{"--port"},
-                                                         {"--port", "-1"},
-                                                         {"--port", "65536"},
-                                                         {"--port", "80x"},
-                                                         {"--role", "x"},
-                                                         {"--show", ""},
-                                                         {"--start-delay", "soon"},
-                                                         {"--start-delay", "nan"},
-                                                         {"--start-delay", "4000"},
-                                                         {"--busy-ms", "1.5"},
-                                                         {"--fail", "=1:x"},
-                                                         {"--fail", "A=0:x"},
-                                                         {"--fail", "A=1:"},
-                                                         {"--fail", "A1:x"},
-                                                         {"--design", ""},
-                                                         {"-x"},
-                                                         {"design.idc"},
-                                                         {"--bind", ""},
-                                                         {"--access-key", ""}};
+    const std::vector<std::vector<std::string>> cases = {
+        {"--port"},
+        {"--port", "-1"},
+        {"--port", "65536"},
+        {"--port", "80x"},
+        {"--role", "x"},
+        {"--show", ""},
+        {"--start-delay", "soon"},
+        {"--start-delay", "nan"},
+        {"--start-delay", "4000"},
+        {"--busy-ms", "1.5"},
+        {"--fail", "=1:x"},
+        {"--fail", "A=0:x"},
+        {"--fail", "A=1:"},
+        {"--fail", "A1:x"},
+        {"--design", ""},
+        {"-x"},
+        {"design.idc"},
+        {"--bind", ""},
+        {"--access-key", ""},
+        {"--access-key-file", ""},
+        {"--access-key", "k", "--access-key-file", "f"}};
     for (const auto& args : cases)
         EXPECT_THROW(parseOptions(args), OptionsError) << args[0];
 }
@@ -126,6 +130,80 @@ TEST(AccessKey, ComparedWhole) {
     for (const char* other : {"", "secre", "secrets", "Secret", "secreT", "xxxxxx"})
         EXPECT_FALSE(sameKey(other, "secret")) << other;
     EXPECT_FALSE(sameKey("x", ""));
+}
+
+std::string repeat(const std::string& part, std::size_t times) {
+    std::string out;
+    out.reserve(part.size() * times);
+    for (std::size_t i = 0; i < times; ++i)
+        out += part;
+    return out;
+}
+
+// A call to M whose methodCall holds `inner` after the method name.
+std::string callOf(const std::string& inner, const std::string& declaration = "") {
+    return declaration + "<methodCall><methodName>M</methodName>" + inner + "</methodCall>";
+}
+
+std::string valuesCall(std::size_t n) {
+    return callOf("<params><param><value><array><data>" + repeat("<value>1</value>", n - 1) +
+                  "</data></array></value></param></params>");
+}
+
+std::string multicall(std::size_t calls) {
+    return "<methodCall><methodName>system.multicall</methodName><params><param><value><array>"
+           "<data>" +
+           repeat("<value><struct/></value>", calls) + "</data></array></value></param></params>" +
+           "</methodCall>";
+}
+
+TEST(RequestGate, Rules) {
+    const std::string latin1 = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>";
+    struct Case {
+        const char* what;
+        std::string body;
+        std::string refusal; // empty: passes
+        std::string after;   // when it passes and is rewritten
+    } cases[] = {
+        {"plain UTF-8", callOf("<params/>", "<?xml version=\"1.0\"?>"), "", ""},
+        {"byte order mark dropped", "\xEF\xBB\xBF" + callOf(""), "", callOf("")},
+        {"Latin-1 made UTF-8", callOf("Zo\xEB", latin1), "",
+         callOf("Zo\xC3\xAB", "<?xml version=\"1.0\" encoding=\"UTF-8\"?>")},
+        {"ASCII declared", callOf("", "<?xml version='1.0' encoding='US-ASCII'?>"), "", ""},
+        {"UTF-16 with its mark", "\xFF\xFE<\0m\0", "UTF-16", ""},
+        {"UTF-16 without a mark", std::string("<\0m\0", 4), "NUL byte at byte 1", ""},
+        {"another encoding", callOf("", "<?xml version=\"1.0\" encoding=\"Shift_JIS\"?>"),
+         "'Shift_JIS' is not accepted", ""},
+        {"UTF-8 mark on Latin-1", "\xEF\xBB\xBF" + callOf("", latin1), "byte order mark", ""},
+        {"DOCTYPE", "<!DOCTYPE l [<!ENTITY a \"a\">]>" + callOf(""), "DOCTYPE", ""},
+        {"entity declaration alone", callOf("<!ENTITY a \"a\">"), "DOCTYPE", ""},
+        {"DOCTYPE in a comment", callOf("<!-- <!DOCTYPE x> -->"), "", ""},
+        {"DOCTYPE in CDATA", callOf("<x><![CDATA[<!DOCTYPE x>]]></x>"), "", ""},
+        {"64 levels", callOf(repeat("<a>", 63) + repeat("</a>", 63)), "", ""},
+        {"65 levels", callOf(repeat("<a>", 64) + repeat("</a>", 64)), "deeper than 64", ""},
+        {"empty elements do not nest", callOf(repeat("<a/>", 200)), "", ""},
+        {"'/>' inside an attribute", callOf(repeat("<a b='/>'>", 64)), "deeper than 64", ""},
+        {"100,000 deep", callOf(repeat("<value><array><data>", 100000)), "deeper than 64", ""},
+        {"100,000 values", valuesCall(100000), "", ""},
+        {"100,001 values", valuesCall(100001), "more than 100000 values", ""},
+        {"elements beyond what values need", callOf(repeat("<a/>", 500001)),
+         "more than 500000 elements", ""},
+        {"multicall of 100", multicall(100), "", ""},
+        {"multicall of 101", multicall(101), "at most 100 calls, this one has 101", ""},
+        {"not XML", "this is not XML", "not well-formed XML", ""},
+        {"unclosed", callOf("<params>"), "not well-formed XML", ""},
+        {"another root", "<methodResponse/>", "<methodResponse>, expected <methodCall>", ""},
+        {"above U+FFFF", callOf("\xF0\x9F\x8E\x89"), "U+FFFF", ""},
+    };
+    for (auto& c : cases) {
+        std::string body = c.body;
+        GateVerdict v = checkCall(body);
+        EXPECT_EQ(v.passed, c.refusal.empty()) << c.what << ": " << v.refusal;
+        EXPECT_NE(v.refusal.find(c.refusal), std::string::npos) << c.what << ": " << v.refusal;
+        if (v.passed) {
+            EXPECT_EQ(body, c.after.empty() ? c.body : c.after) << c.what;
+        }
+    }
 }
 
 TEST(MethodTable, MatchesTheClientsCatalogue) {

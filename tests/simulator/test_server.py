@@ -4,6 +4,7 @@ import http.client
 import os
 import socket
 import subprocess
+import tempfile
 import time
 import xmlrpc.client
 
@@ -23,6 +24,14 @@ def run_sim(*args, timeout=15):
                           env=dict(os.environ, QT_QPA_PLATFORM="offscreen"))
 
 
+def key_file(content, mode):
+    path = os.path.join(tempfile.mkdtemp(prefix="cwsim-key-"), "key")
+    with open(path, "wb") as f:
+        f.write(content)
+    os.chmod(path, mode)
+    return path
+
+
 # Options: (arguments, expected exit code, text expected in the output)
 for args, rc, text in [
     (["--help"], 0, "--access-key"),
@@ -36,6 +45,11 @@ for args, rc, text in [
     (["--fail", "GetCount=x:y"], 2, "CODE"),
     (["--design"], 2, "--design needs a value"),
     (["--show", "hidden", "--port", "0", "--design", "/nonexistent/x.idc"], 1, "cannot open the design"),
+    (["--version"], 0, "cardwright-sim " + os.environ.get("CW_VERSION", "")),
+    (["--access-key", "k", "--access-key-file", "f"], 2, "not both"),
+    (["--access-key-file", "/nonexistent/key"], 2, "cannot read the access key file /nonexistent/key"),
+    (["--access-key-file", key_file(b"k\n", 0o640)], 2, "readable by group or others (mode 0640)"),
+    (["--access-key-file", key_file(b"\nk\n", 0o600)], 2, "no key on its first line"),
 ]:
     r = run_sim(*args)
     c.check(r.returncode == rc, f"{args}: exit {r.returncode}, expected {rc}")
@@ -57,8 +71,21 @@ c.check(any("cannot reach the display" in l for l in said) and any("listening on
         f"an unreachable display: runs without a window: {said}")
 c.check(rc == 0, f"and stops cleanly: {rc}")
 
+# The key from a private file (first line) or the environment is required
+# like one given on the command line, which draws a warning.
+for how, args, env in [("file", ["--access-key-file", key_file(b"s3cret key\r\nsecond line\n", 0o600)], {}),
+                       ("environment", [], {"CARDWRIGHT_SIM_ACCESS_KEY": "s3cret key"})]:
+    os.environ.update(env)
+    with Sim(*args) as sim:
+        c.fault(lambda: sim.proxy().GetCount(), 14, f"key from the {how}: none given", "missing")
+        c.check(sim.proxy("s3cret key").GetFields()["Email"] == "text", f"key from the {how}: given")
+        c.check(not any("warning" in line for line in sim.lines), f"key from the {how}: no warning")
+    for name in env:
+        del os.environ[name]
+
 # Access key: missing, wrong, right; introspection is covered too.
 with Sim("--access-key", "s3cret key") as sim:
+    c.check(any("other local users can read --access-key" in line for line in sim.lines), "--access-key warns")
     c.fault(lambda: sim.proxy().GetCount(), 14, "no key", "missing")
     c.fault(lambda: sim.proxy("wrong").GetCount(), 14, "wrong key", "wrong")
     c.fault(lambda: sim.proxy("s3cret ke").GetCount(), 14, "prefix of the key", "wrong")
@@ -112,12 +139,17 @@ with Sim("--fail", "GetCount=77:Injected failure", "--fail", "Next=78:Stuck") as
     time.sleep(0.1)
     c.check(any("NoSuchMethod" in l and "fault -506" in l for l in sim.lines), "an unknown method is logged")
     c.check(not any(l.startswith("FAKE line") for l in sim.lines), "a call's text cannot start a log line")
-    for length, status in [(b"999999999", b"413"), (b"12abc", b"400")]:
+    for headers, status in [(b"Content-Length: 999999999", b"413"), (b"Content-Length: 12abc", b"400"),
+                            (b"Content-Length: -1", b"400"), (b"Content-Length: 1 2", b"400"),
+                            (b"Content-Length: 5\r\nContent-Length: 6", b"400"),
+                            (b"Content-Length: 5\r\nTransfer-Encoding: chunked", b"400"),
+                            (b"Transfer-Encoding: chunked", b"411"), (b"", b"411"),
+                            (b"Content-Length: 5\r\nX-Big: " + b"a" * 100000, b"431"),
+                            (b"Content-Length: 5" + b"\r\nX-A: b" * 20000, b"431")]:
         raw = socket.create_connection(("127.0.0.1", sim.port), timeout=10)
-        raw.sendall(b"POST /RPC2 HTTP/1.1\r\nHost: x\r\nContent-Type: text/xml\r\nContent-Length: " + length +
-                    b"\r\n\r\n")
+        raw.sendall(b"POST /RPC2 HTTP/1.1\r\nHost: x\r\nContent-Type: text/xml\r\n" + headers + b"\r\n\r\n")
         first = raw.recv(200).split(b"\r\n")[0]
-        c.check(status in first, f"Content-Length {length}: {first}, expected {status}")
+        c.check(status in first, f"{headers[:40]}: {first}, expected {status}")
         raw.close()
 
     # A client that stalls mid-request, and 30 idle kept-alive connections, leave room for others.

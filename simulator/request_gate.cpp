@@ -1,0 +1,223 @@
+#include "request_gate.h"
+
+#include "text.h"
+
+#include <pugixml.hpp>
+
+#include <algorithm>
+#include <cstring>
+#include <string_view>
+
+namespace cwsim {
+namespace {
+
+constexpr const char* kAccepted = "send UTF-8, ASCII or ISO-8859-1";
+
+GateVerdict refuse(std::string why) {
+    GateVerdict v;
+    v.refusal = "Bad request: " + std::move(why);
+    return v;
+}
+
+bool startsWith(std::string_view text, std::string_view prefix) {
+    return text.substr(0, prefix.size()) == prefix;
+}
+
+enum class Encoding { Utf8, Latin1 };
+
+// Where the encoding name of an XML declaration sits: [begin, end) of the
+// text between its quotes; begin == end when none is declared.
+std::pair<std::size_t, std::size_t> declaredEncoding(std::string_view body) {
+    if (!startsWith(body, "<?xml") || body.size() < 6 || !std::strchr(" \t\r\n", body[5]))
+        return {0, 0};
+    auto close = body.find("?>");
+    if (close == std::string_view::npos)
+        return {0, 0};
+    std::string_view decl = body.substr(0, close);
+    auto at = decl.find("encoding");
+    if (at == std::string_view::npos)
+        return {0, 0};
+    auto eq = decl.find('=', at);
+    if (eq == std::string_view::npos)
+        return {0, 0};
+    auto open = decl.find_first_of("\"'", eq);
+    if (open == std::string_view::npos)
+        return {0, 0};
+    auto shut = decl.find(decl[open], open + 1);
+    if (shut == std::string_view::npos)
+        return {0, 0};
+    return {open + 1, shut};
+}
+
+// Settles the encoding and leaves `body` as UTF-8 (or says why it cannot).
+std::string toUtf8(std::string& body) {
+    std::string_view view = body;
+    if (startsWith(view, "\xFE\xFF") || startsWith(view, "\xFF\xFE"))
+        return std::string("the call is UTF-16 or UTF-32 (byte order mark); ") + kAccepted;
+    bool utf8Mark = startsWith(view, "\xEF\xBB\xBF");
+    if (utf8Mark)
+        body.erase(0, 3);
+    // No text in these encodings holds a NUL byte; UTF-16 and UTF-32 without
+    // a byte order mark do.
+    if (auto nul = body.find('\0'); nul != std::string::npos)
+        return "a NUL byte at byte " + std::to_string(nul) + " (UTF-16 or UTF-32?); " + kAccepted;
+    auto [from, to] = declaredEncoding(body);
+    Encoding encoding = Encoding::Utf8;
+    if (from != to) {
+        std::string name = asciiLower(body.substr(from, to - from));
+        if (name == "iso-8859-1" || name == "iso_8859-1" || name == "latin1" || name == "latin-1" ||
+            name == "l1")
+            encoding = Encoding::Latin1;
+        else if (name != "utf-8" && name != "utf8" && name != "us-ascii" && name != "ascii")
+            return "the encoding '" +
+                   carriedText(body.substr(from, std::min<std::size_t>(to - from, 40))) +
+                   "' is not accepted; " + kAccepted;
+        if (utf8Mark && encoding != Encoding::Utf8)
+            return "the call declares " + name + " but starts with a UTF-8 byte order mark";
+    }
+    if (encoding == Encoding::Latin1) {
+        body.replace(from, to - from, "UTF-8");
+        std::size_t high = static_cast<std::size_t>(
+            std::count_if(body.begin(), body.end(), [](char c) { return c & 0x80; }));
+        if (high > 0) {
+            std::string out;
+            out.reserve(body.size() + high);
+            for (char ch : body) {
+                auto c = static_cast<unsigned char>(ch);
+                if (c < 0x80) {
+                    out.push_back(ch);
+                } else {
+                    out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+                    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+                }
+            }
+            body.swap(out);
+        }
+    }
+    return {};
+}
+
+// Depth, values and elements counted in one pass over the markup, without
+// recursion and without building anything, so that a hostile call is refused
+// before it costs memory. Unterminated constructs end the scan: the parser
+// that follows reports them.
+std::string scanMarkup(std::string_view text) {
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    auto find = [&end](const char* from, std::string_view what) -> const char* {
+        std::string_view rest(from, static_cast<std::size_t>(end - from));
+        auto at = rest.find(what);
+        return at == std::string_view::npos ? nullptr : from + at;
+    };
+    int depth = 0;
+    std::size_t values = 0, elements = 0;
+    while (p < end) {
+        p = static_cast<const char*>(std::memchr(p, '<', static_cast<std::size_t>(end - p)));
+        if (!p || end - p < 2)
+            break;
+        std::string_view here(p, static_cast<std::size_t>(end - p));
+        const char* next = nullptr;
+        if (p[1] == '?') {
+            next = find(p + 2, "?>");
+            next = next ? next + 2 : nullptr;
+        } else if (startsWith(here, "<!--")) {
+            next = find(p + 4, "-->");
+            next = next ? next + 3 : nullptr;
+        } else if (startsWith(here, "<![CDATA[")) {
+            next = find(p + 9, "]]>");
+            next = next ? next + 3 : nullptr;
+        } else if (p[1] == '!') {
+            // Entities are declared there; XML-RPC has no use for them.
+            return "XML-RPC calls may not contain a DOCTYPE or other declaration";
+        } else if (p[1] == '/') {
+            next = static_cast<const char*>(std::memchr(p, '>', static_cast<std::size_t>(end - p)));
+            next = next ? next + 1 : nullptr;
+            --depth;
+        } else {
+            const char* name = p + 1;
+            const char* nameEnd = name;
+            while (nameEnd < end && !std::strchr(" \t\r\n/>", *nameEnd))
+                ++nameEnd;
+            if (++elements > gate::kMaxElements)
+                return "more than " + std::to_string(gate::kMaxElements) + " elements";
+            if (std::string_view(name, static_cast<std::size_t>(nameEnd - name)) == "value" &&
+                ++values > gate::kMaxValues)
+                return "more than " + std::to_string(gate::kMaxValues) + " values";
+            char quote = 0;
+            const char* q = nameEnd;
+            for (; q < end; ++q) {
+                if (quote) {
+                    if (*q == quote)
+                        quote = 0;
+                } else if (*q == '"' || *q == '\'') {
+                    quote = *q;
+                } else if (*q == '>') {
+                    break;
+                }
+            }
+            if (q == end)
+                break;
+            if (q[-1] != '/' && ++depth > gate::kMaxDepth)
+                return "elements nested deeper than " + std::to_string(gate::kMaxDepth) + " levels";
+            next = q + 1;
+        }
+        if (!next)
+            break;
+        p = next;
+    }
+    return {};
+}
+
+} // namespace
+
+GateVerdict checkCall(std::string& body) {
+    if (auto why = toUtf8(body); !why.empty())
+        return refuse(why);
+    if (auto why = scanMarkup(body); !why.empty())
+        return refuse(why);
+
+    pugi::xml_document doc;
+    auto parsed =
+        doc.load_buffer(body.data(), body.size(), pugi::parse_default, pugi::encoding_utf8);
+    if (!parsed)
+        return refuse(std::string("not well-formed XML (") + parsed.description() + ") at byte " +
+                      std::to_string(parsed.offset));
+    pugi::xml_node call = doc.document_element();
+    if (std::strcmp(call.name(), "methodCall") != 0)
+        return refuse("the root element is <" +
+                      carriedText(std::string(call.name()).substr(0, 40)) +
+                      ">, expected <methodCall>");
+    GateVerdict verdict;
+    verdict.method = carriedText(std::string(call.child_value("methodName")).substr(0, 100));
+    if (verdict.method == "system.multicall") {
+        std::size_t calls = 0;
+        for (pugi::xml_node v : call.child("params")
+                                    .child("param")
+                                    .child("value")
+                                    .child("array")
+                                    .child("data")
+                                    .children("value"))
+            (void)v, ++calls;
+        if (calls > gate::kMaxMulticalls) {
+            verdict.refusal = "Bad request: system.multicall takes at most " +
+                              std::to_string(gate::kMaxMulticalls) + " calls, this one has " +
+                              std::to_string(calls);
+            return verdict;
+        }
+    }
+    // xmlrpc-c refuses characters above U+FFFF with a garbled message; say
+    // plainly what is wrong.
+    if (auto wide = std::find_if(body.begin(), body.end(),
+                                 [](char c) { return static_cast<unsigned char>(c) >= 0xF0; });
+        wide != body.end()) {
+        verdict.refusal = "Bad request: characters above U+FFFF (such as emoji) cannot be "
+                          "carried by this server; the first (or a byte that is not UTF-8) is at "
+                          "byte " +
+                          std::to_string(wide - body.begin());
+        return verdict;
+    }
+    verdict.passed = true;
+    return verdict;
+}
+
+} // namespace cwsim

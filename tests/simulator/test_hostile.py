@@ -1,0 +1,162 @@
+"""Hostile clients: calls built to crash, stall or exhaust the server are
+refused promptly, and well-behaved clients are served meanwhile."""
+import http.client
+import resource
+import select
+import socket
+import threading
+import time
+
+from simhelper import Checks, Sim
+
+c = Checks()
+
+
+def post(port, body, timeout=30):
+    conn = http.client.HTTPConnection("127.0.0.1", port, timeout=timeout)
+    t0 = time.monotonic()
+    conn.request("POST", "/RPC2", body, {"Content-Type": "text/xml"})
+    resp = conn.getresponse()
+    data = resp.read()
+    conn.close()
+    return resp.status, data, time.monotonic() - t0
+
+
+def call(method, inner=""):
+    return f"<?xml version='1.0'?><methodCall><methodName>{method}</methodName><params>{inner}</params></methodCall>"
+
+
+def peak_kib(pid):
+    for line in open(f"/proc/{pid}/status"):
+        if line.startswith("VmHWM:"):
+            return int(line.split()[1])
+
+
+bomb = ('<?xml version="1.0" encoding="UTF-16"?><!DOCTYPE l [<!ENTITY a "aaaaaaaaaa">' +
+        "".join(f'<!ENTITY {chr(98 + i)} "{("&" + chr(97 + i) + ";") * 10}">' for i in range(9)) +
+        "]>" + call("IsBusy", "<param><value>&j;</value></param>"))
+badge = "<value><struct><member><name>methodName</name><value>GetBadgeImage</value></member>" \
+        "<member><name>params</name><value><array><data/></array></value></member></struct></value>"
+
+with Sim() as sim:
+    s = sim.proxy()
+    sim.wait_idle(s)
+
+    # Refused at once with a fault naming the rule; the server lives on.
+    for what, body, text, seconds in [
+        ("100,000-deep nesting", call("IsBusy", "<param>" + "<value><array><data>" * 100000 + "</param>").encode(),
+         "deeper than 64", 5),
+        ("a UTF-16 entity bomb", bomb.encode("utf-16"), "UTF-16", 1),
+        ("a UTF-16 bomb without a byte order mark", bomb.encode("utf-16-le"), "NUL byte", 1),
+        ("a UTF-8 entity bomb", bomb.replace("UTF-16", "UTF-8").encode(), "DOCTYPE", 1),
+        ("an 800-picture multicall", call("system.multicall", "<param><value><array><data>" + badge * 800 +
+                                          "</data></array></value></param>").encode(), "at most 100 calls", 5),
+    ]:
+        status, data, took = post(sim.port, body)
+        c.check(status == 200 and b"<fault>" in data and text.encode() in data, f"{what}: {status} {data[:300]!r}")
+        c.check(took < seconds, f"{what}: refused in {took:.2f} s")
+        c.check(s.IsBusy() is False, f"answering after {what}")
+
+    # ISO-8859-1 is taken and read as such: the fault quotes the name in UTF-8.
+    latin1 = call("GetRecord", "<param><value><struct><member><name>Gr\xf6\xdfe</name><value>x</value></member>"
+                               "</struct></value></param>").replace("'1.0'?>", "'1.0' encoding='ISO-8859-1'?>")
+    status, data, _ = post(sim.port, latin1.encode("latin-1"))
+    c.check(b"<i4>2</i4>" in data and "Größe".encode() in data,
+            f"a Latin-1 call is converted: {data[:300]!r}")
+
+    # Bodies in flight beyond 64 MiB: 503 with Retry-After, before the body.
+    held = []
+    for _ in range(4):
+        h = socket.create_connection(("127.0.0.1", sim.port), timeout=10)
+        h.sendall(b"POST /RPC2 HTTP/1.1\r\nHost: x\r\nContent-Length: 16777216\r\n\r\n<?xml")
+        held.append(h)
+    head = b""
+    for _ in range(20):  # until the server has seen the four heads
+        extra = socket.create_connection(("127.0.0.1", sim.port), timeout=0.5)
+        extra.sendall(b"POST /RPC2 HTTP/1.1\r\nHost: x\r\nContent-Length: 100\r\n\r\n")
+        try:
+            head = extra.recv(500)
+        except socket.timeout:
+            pass
+        extra.close()
+        if head:
+            break
+    c.check(head.startswith(b"HTTP/1.1 503") and b"Retry-After:" in head, f"a fifth large body: {head!r}")
+    for h in held:
+        h.close()
+
+    # 1000 connections that idle or trickle their head or body a byte at a
+    # time, while a good client's calls are each answered within 1 s; the
+    # tricklers are closed 10 s after they began.
+    soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
+    resource.setrlimit(resource.RLIMIT_NOFILE, (max(soft, min(hard, 4096)), hard))
+    socks = []
+    for i in range(1000):
+        k = socket.create_connection(("127.0.0.1", sim.port), timeout=10)
+        if i % 5 == 1:
+            k.sendall(b"POST /RPC2 HTTP/1.1\r\nHost: x\r\n")
+        elif i % 5 == 2:
+            k.sendall(b"POST /RPC2 HTTP/1.1\r\nHost: x\r\nContent-Length: 100000\r\n\r\n<")
+        socks.append(k)
+    started = time.monotonic()
+    closed_at = {}
+    stop = threading.Event()
+
+    def trickle():
+        poll = select.poll()
+        for i, k in enumerate(socks):
+            if i % 5 in (1, 2):
+                poll.register(k, select.POLLIN)
+        while not stop.wait(0.5):
+            for fd, _ in poll.poll(0):  # readable: the server ended it
+                poll.unregister(fd)
+                closed_at[fd] = time.monotonic() - started
+            for i, k in enumerate(socks):
+                if i % 5 in (1, 2) and k.fileno() not in closed_at:
+                    try:
+                        k.sendall(b"X" if i % 5 == 1 else b"a")
+                    except OSError:
+                        pass
+
+    t = threading.Thread(target=trickle)
+    t.start()
+    slowest, calls = 0.0, 0
+    good = sim.proxy()
+    while time.monotonic() - started < 12.5:
+        t0 = time.monotonic()
+        good.GetRecord({"Id": str(1 + calls % 300)})
+        slowest = max(slowest, time.monotonic() - t0)
+        calls += 1
+        time.sleep(0.05)
+    stop.set()
+    t.join(10)
+    c.check(slowest < 1, f"{calls} good calls beside 1000 idle and trickling connections, slowest {slowest:.2f} s")
+    tricklers = [k.fileno() for i, k in enumerate(socks) if i % 5 in (1, 2)]
+    c.check(all(i in closed_at for i in tricklers),
+            f"every trickler closed: {len(closed_at)} of {len(tricklers)}")
+    c.check(all(closed_at[i] < 12 for i in closed_at), f"within 12 s: {max(closed_at.values(), default=0):.1f}")
+    for k in socks:
+        k.close()
+
+    # Four concurrent 14 MiB bodies: the process stays under 400 MiB.
+    size = 14 << 20
+    tiny = call("GetRecord", "<param><value><array><data>" + "<value><i4>1</i4></value>" * (size // 25) +
+                "</data></array></value></param>").encode()
+    text = call("GetRecord", "<param><value><struct><member><name>FirstName</name><value>" + "y" * size +
+                "</value></member></struct></value></param>").encode()
+    for what, body, fault in [("tiny values", tiny, b"more than 100000 values"),
+                              ("one long text", text, b"No record matches")]:
+        answers = []
+        workers = [threading.Thread(target=lambda: answers.append(post(sim.port, body, 120))) for _ in range(4)]
+        for w in workers:
+            w.start()
+        for w in workers:
+            w.join(150)
+        c.check(len(answers) == 4 and all(a[0] == 200 and fault in a[1] for a in answers),
+                f"four bodies of {what} answered: {[(a[0], a[1][-200:]) for a in answers]}")
+    sanitized = "libasan" in open(f"/proc/{sim.proc.pid}/maps").read()
+    peak = peak_kib(sim.proc.pid)
+    c.check(sanitized or peak < 400 * 1024, f"memory peak {peak // 1024} MiB")
+    c.check(s.GetCount()["Total"] == 300, "still answering")
+
+c.done()
