@@ -40,10 +40,14 @@ public:
     std::optional<QString> openFile(QWidget* /*parent*/, const QString& filter) override
     {
         dialogFilters.push_back(filter);
-        if (fileAnswers.empty())
-            return std::nullopt;
-        std::optional<QString> answer = fileAnswers.front();
-        fileAnswers.pop_front();
+        // Copying the optional itself trips g++ 12's maybe-uninitialized
+        // warning at -O3, so the answer is taken apart and rebuilt.
+        std::optional<QString> answer;
+        if (!fileAnswers.empty()) {
+            if (fileAnswers.front().has_value())
+                answer.emplace(*fileAnswers.front());
+            fileAnswers.pop_front();
+        }
         return answer;
     }
     void sleep(uint32_t milliseconds) override
