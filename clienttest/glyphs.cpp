@@ -52,17 +52,21 @@ QImage glyph(const QImage& strip, int index)
     return strip.copy(index * GlyphWidth, 0, GlyphWidth, GlyphHeight);
 }
 
+QImage applicationIconImage(int side)
+{
+    QImage image(side, side, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    drawTile(painter, QRectF(0.5, 0.5, side - 1, side - 1));
+    painter.end();
+    return image;
+}
+
 QIcon applicationIcon()
 {
     QIcon icon;
-    for (int side : {16, 32, 48, 64}) {
-        QImage image(side, side, QImage::Format_ARGB32_Premultiplied);
-        image.fill(Qt::transparent);
-        QPainter painter(&image);
-        drawTile(painter, QRectF(0.5, 0.5, side - 1, side - 1));
-        painter.end();
-        icon.addPixmap(QPixmap::fromImage(image));
-    }
+    for (int side : {16, 32, 48, 64})
+        icon.addPixmap(QPixmap::fromImage(applicationIconImage(side)));
     return icon;
 }
 

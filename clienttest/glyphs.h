@@ -21,5 +21,8 @@ QImage glyph(const QImage& strip, int index);
 
 // The application's icon: the question-mark tile at the usual sizes.
 QIcon applicationIcon();
+// The same tile, `side` pixels square, on a transparent ground (the
+// installed icon files are rendered from it).
+QImage applicationIconImage(int side);
 
 } // namespace glyphs
