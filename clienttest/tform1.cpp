@@ -47,6 +47,13 @@ QLabel* makeLabel(QWidget* parent, const QString& objectName, const QString& cap
     return label;
 }
 
+// A screen reader names a control after the label that captions it.
+void nameAfter(QWidget* control, QLabel* caption)
+{
+    caption->setBuddy(control);
+    control->setAccessibleName(caption->text());
+}
+
 // A labelled edit: the edit at its bounds, its caption 3 pixels above it.
 QLineEdit* makeLabelledEdit(QWidget* parent, const QString& objectName, const QString& caption,
                             const QRect& bounds)
@@ -54,8 +61,9 @@ QLineEdit* makeLabelledEdit(QWidget* parent, const QString& objectName, const QS
     auto* edit = new QLineEdit(parent);
     edit->setObjectName(objectName);
     edit->setGeometry(bounds);
-    makeLabel(parent, objectName + QStringLiteral("Label"), caption, bounds.left(),
-              bounds.top() - 3 - 13);
+    QLabel* label = makeLabel(parent, objectName + QStringLiteral("Label"), caption, bounds.left(),
+                              bounds.top() - 3 - 13);
+    nameAfter(edit, label);
     return edit;
 }
 
@@ -157,6 +165,7 @@ void TForm1::CreateControls()
     HelpButton = new SpeedButton(glyphs::helpGlyphs(), glyphs::GlyphCount, client);
     HelpButton->setObjectName(QStringLiteral("HelpButton"));
     HelpButton->setGeometry(368, 62, 41, 25);
+    HelpButton->setAccessibleName(QStringLiteral("Help"));
 
     ParamTypeRadioGroup = new RadioGroup(
         QStringLiteral("Parameter Type"),
@@ -173,6 +182,9 @@ void TForm1::CreateControls()
     Label3 = makeLabel(client, QStringLiteral("Label3"), QStringLiteral("Returns"), 8, 237);
     ResultsList = makeMemo(client, QStringLiteral("ResultsList"), QRect(8, 256, 401, 153));
     ResultsList->setReadOnly(true);
+    nameAfter(MethodsComboBox, Label1);
+    nameAfter(Parameters, Label2);
+    nameAfter(ResultsList, Label3);
     // Nothing to undo in a read-only memo, and keeping undo steps makes
     // large results markedly slower to show.
     ResultsList->setUndoRedoEnabled(false);
@@ -185,6 +197,7 @@ void TForm1::CreateControls()
     PopupScrollBox = new QScrollArea(client);
     PopupScrollBox->setObjectName(QStringLiteral("PopupScrollBox"));
     PopupScrollBox->setGeometry(416, 8, 369, 449);
+    PopupScrollBox->setAccessibleName(QStringLiteral("Picture"));
     PopupScrollBox->setFocusPolicy(Qt::StrongFocus);
     QPalette white = PopupScrollBox->palette();
     white.setColor(QPalette::Window, Qt::white);

@@ -4,6 +4,7 @@
 #include "glyphs.h"
 
 #include <QAbstractItemView>
+#include <QAccessible>
 #include <QAction>
 #include <QLabel>
 #include <QMenu>
@@ -200,6 +201,34 @@ TEST_F(Layout, TabOrderFollowsTheForm)
     EXPECT_EQ(pressed, expected);
     EXPECT_EQ(QApplication::focusWidget(), start) << "round again";
     EXPECT_TRUE(parameters()->toPlainText().isEmpty()) << "no tab typed into the memo";
+}
+
+TEST_F(Layout, ScreenReadersHearEachControlsCaption)
+{
+    const std::vector<std::pair<const char*, QString>> names = {
+        {"HostName", QStringLiteral("Host Name")},
+        {"PortNumber", QStringLiteral("Port Number")},
+        {"AccessKey", QStringLiteral("Access Key")},
+        {"WindowHandle", QStringLiteral("Window Handle")},
+        {"MethodsComboBox", QStringLiteral("Methods")},
+        {"ToolKitButton", QStringLiteral("Go")},
+        {"HelpButton", QStringLiteral("Help")},
+        {"ParamTypeRadioGroup", QStringLiteral("Parameter Type")},
+        {"Parameters", QStringLiteral("Enter Arguments on Separate Lines")},
+        {"ResultsList", QStringLiteral("Returns")},
+        {"ErrorCode", QStringLiteral("Error Code")},
+        {"Message", QStringLiteral("Error Message")},
+        {"PopupScrollBox", QStringLiteral("Picture")},
+        {"Button1", QStringLiteral("Set")},
+    };
+    for (const auto& [name, expected] : names) {
+        SCOPED_TRACE(name);
+        auto* w = find<QWidget>(name);
+        ASSERT_NE(w, nullptr);
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(w);
+        ASSERT_NE(accessible, nullptr);
+        EXPECT_EQ(accessible->text(QAccessible::Name), expected);
+    }
 }
 
 TEST_F(Layout, InitialState)
