@@ -43,6 +43,12 @@ int main(int argc, char** argv) {
             QStringLiteral("Open"), {QStringLiteral("File=") + QString::fromLocal8Bit(argv[2])});
         if (opened != QStringLiteral("0"))
             return fail(qPrintable(QStringLiteral("Open: ") + opened), driver);
+        // The sample draws its dates from today's: one fixed date keeps the
+        // picture the same from day to day.
+        const QString dated =
+            driver.command(QStringLiteral("Update"), {QStringLiteral("ValidUntil=2026-12-31")});
+        if (dated != QStringLiteral("0"))
+            return fail(qPrintable(QStringLiteral("Update: ") + dated), driver);
         // The picture first: a picture method clears the results list.
         driver.go(QStringLiteral("GetBadgeImage"));
         if (!form.Image1->hasPicture())
