@@ -54,9 +54,17 @@ foreach(kind IN ITEMS LIBDIR INCLUDEDIR)
     set(CW_PC_${kind} "\${prefix}/${CMAKE_INSTALL_${kind}}")
   endif()
 endforeach()
-configure_file(${CW_PACKAGING_DIR}/cwxmlclient.pc.in ${CMAKE_BINARY_DIR}/packaging/cwxmlclient.pc @ONLY)
-install(FILES ${CMAKE_BINARY_DIR}/packaging/cwxmlclient.pc
-        DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT development)
+# The prefix is written at install time: the one given to cmake --install
+# (or CPack's /usr), not the one the build was configured with.
+set(CW_PC_PREFIX "@CW_PREFIX@")
+configure_file(${CW_PACKAGING_DIR}/cwxmlclient.pc.in ${CMAKE_BINARY_DIR}/packaging/cwxmlclient.pc.in
+               @ONLY)
+install(CODE "
+  set(CW_PREFIX \"\${CMAKE_INSTALL_PREFIX}\")
+  set(pc \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/pkgconfig/cwxmlclient.pc\")
+  message(STATUS \"Installing: \${pc}\")
+  configure_file(\"${CMAKE_BINARY_DIR}/packaging/cwxmlclient.pc.in\" \"\${pc}\" @ONLY)
+" COMPONENT development)
 
 include(CMakePackageConfigHelpers)
 set(CW_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/cwxmlclient)
