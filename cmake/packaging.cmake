@@ -10,6 +10,9 @@ set(CPACK_PACKAGE_NAME cardwright-xmlrpc)
 set(CPACK_PACKAGE_VENDOR Cardwright)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "${CW_MAINTAINER}")
+# CPack puts any other project-wide summary in front of each package's own
+# description; only its default value is left out.
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${CMAKE_PROJECT_NAME} built using CMake")
 set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
 # Install scripts see the packages' own prefix, not CPack's staging folder.
 set(CPACK_SET_DESTDIR ON)
