@@ -16,8 +16,7 @@ const QColor MarkColour(22, 74, 196);
 
 // The tile sits in the middle of its cell: the button (41 x 25) shows the
 // centre of a 60 x 40 glyph.
-void drawTile(QPainter& painter, const QRectF& tile)
-{
+void drawTile(QPainter& painter, const QRectF& tile) {
     painter.setRenderHint(QPainter::Antialiasing, true);
     const qreal radius = tile.height() / 5;
     painter.setPen(QPen(TileEdge, qMax(1.0, tile.height() / 20)));
@@ -35,8 +34,7 @@ void drawTile(QPainter& painter, const QRectF& tile)
 
 } // namespace
 
-QImage helpGlyphs()
-{
+QImage helpGlyphs() {
     QImage strip(GlyphWidth * GlyphCount, GlyphHeight, QImage::Format_RGB888);
     strip.fill(ButtonFace);
     QPainter painter(&strip);
@@ -47,13 +45,11 @@ QImage helpGlyphs()
     return strip;
 }
 
-QImage glyph(const QImage& strip, int index)
-{
+QImage glyph(const QImage& strip, int index) {
     return strip.copy(index * GlyphWidth, 0, GlyphWidth, GlyphHeight);
 }
 
-QImage applicationIconImage(int side)
-{
+QImage applicationIconImage(int side) {
     QImage image(side, side, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     QPainter painter(&image);
@@ -62,8 +58,7 @@ QImage applicationIconImage(int side)
     return image;
 }
 
-QIcon applicationIcon()
-{
+QIcon applicationIcon() {
     QIcon icon;
     for (int side : {16, 32, 48, 64})
         icon.addPixmap(QPixmap::fromImage(applicationIconImage(side)));

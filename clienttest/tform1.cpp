@@ -26,8 +26,7 @@ namespace {
 
 // The form's font: "MS Sans Serif" where it exists, else the nearest
 // sans-serif at hand (similar widths first), 11 pixels high.
-QFont formFont()
-{
+QFont formFont() {
     QFont font;
     font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"),
                       QStringLiteral("Nimbus Sans"), QStringLiteral("Arial"),
@@ -38,8 +37,8 @@ QFont formFont()
 }
 
 // A label with the framework's fixed text height, as wide as its caption.
-QLabel* makeLabel(QWidget* parent, const QString& objectName, const QString& caption, int left, int top)
-{
+QLabel* makeLabel(QWidget* parent, const QString& objectName, const QString& caption, int left,
+                  int top) {
     auto* label = new QLabel(caption, parent);
     label->setObjectName(objectName);
     const int width = label->fontMetrics().horizontalAdvance(caption) + 1;
@@ -48,16 +47,14 @@ QLabel* makeLabel(QWidget* parent, const QString& objectName, const QString& cap
 }
 
 // A screen reader names a control after the label that captions it.
-void nameAfter(QWidget* control, QLabel* caption)
-{
+void nameAfter(QWidget* control, QLabel* caption) {
     caption->setBuddy(control);
     control->setAccessibleName(caption->text());
 }
 
 // A labelled edit: the edit at its bounds, its caption 3 pixels above it.
 QLineEdit* makeLabelledEdit(QWidget* parent, const QString& objectName, const QString& caption,
-                            const QRect& bounds)
-{
+                            const QRect& bounds) {
     auto* edit = new QLineEdit(parent);
     edit->setObjectName(objectName);
     edit->setGeometry(bounds);
@@ -68,8 +65,7 @@ QLineEdit* makeLabelledEdit(QWidget* parent, const QString& objectName, const QS
 }
 
 QPushButton* makeButton(QWidget* parent, const QString& objectName, const QString& caption,
-                        const QRect& bounds)
-{
+                        const QRect& bounds) {
     auto* button = new QPushButton(caption, parent);
     button->setObjectName(objectName);
     button->setGeometry(bounds);
@@ -79,8 +75,7 @@ QPushButton* makeButton(QWidget* parent, const QString& objectName, const QStrin
     return button;
 }
 
-Memo* makeMemo(QWidget* parent, const QString& objectName, const QRect& bounds)
-{
+Memo* makeMemo(QWidget* parent, const QString& objectName, const QRect& bounds) {
     auto* memo = new Memo(parent);
     memo->setObjectName(objectName);
     memo->setGeometry(bounds);
@@ -91,8 +86,7 @@ Memo* makeMemo(QWidget* parent, const QString& objectName, const QRect& bounds)
     return memo;
 }
 
-QAction* makeItem(QMenu* menu, const QString& objectName, const QString& caption)
-{
+QAction* makeItem(QMenu* menu, const QString& objectName, const QString& caption) {
     QAction* action = menu->addAction(caption);
     action->setObjectName(objectName);
     return action;
@@ -100,8 +94,7 @@ QAction* makeItem(QMenu* menu, const QString& objectName, const QString& caption
 
 } // namespace
 
-TForm1::TForm1(QWidget* owner) : QMainWindow(owner)
-{
+TForm1::TForm1(QWidget* owner) : QMainWindow(owner) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Cardwright XML RPC Test Client"));
     setWindowIcon(glyphs::applicationIcon());
@@ -124,8 +117,7 @@ TForm1::TForm1(QWidget* owner) : QMainWindow(owner)
     CreateCatalogue();
 }
 
-TForm1::~TForm1()
-{
+TForm1::~TForm1() {
     // Catalogue first, then the library, then what was handed to it; Qt
     // destroys the controls after this body.
     MethodList.reset();
@@ -133,8 +125,7 @@ TForm1::~TForm1()
     ReleaseArgumentList();
 }
 
-void TForm1::CreateControls()
-{
+void TForm1::CreateControls() {
     auto* client = new QWidget(this);
     client->setObjectName(QStringLiteral("ClientArea"));
     client->setAutoFillBackground(true);
@@ -143,12 +134,13 @@ void TForm1::CreateControls()
     HostName = makeLabelledEdit(client, QStringLiteral("HostName"), QStringLiteral("Host Name"),
                                 QRect(8, 24, 97, 21));
     HostName->setText(QStringLiteral("localhost"));
-    PortNumber = makeLabelledEdit(client, QStringLiteral("PortNumber"), QStringLiteral("Port Number"),
-                                  QRect(112, 24, 65, 21));
+    PortNumber = makeLabelledEdit(client, QStringLiteral("PortNumber"),
+                                  QStringLiteral("Port Number"), QRect(112, 24, 65, 21));
     PortNumber->setText(QStringLiteral("8080"));
     AccessKey = makeLabelledEdit(client, QStringLiteral("AccessKey"), QStringLiteral("Access Key"),
                                  QRect(184, 24, 97, 21));
-    Button1 = makeButton(client, QStringLiteral("Button1"), QStringLiteral("Set"), QRect(288, 24, 33, 25));
+    Button1 = makeButton(client, QStringLiteral("Button1"), QStringLiteral("Set"),
+                         QRect(288, 24, 33, 25));
     WindowHandle = makeLabelledEdit(client, QStringLiteral("WindowHandle"),
                                     QStringLiteral("Window Handle"), QRect(328, 24, 73, 21));
     WindowHandle->setReadOnly(true);
@@ -169,15 +161,17 @@ void TForm1::CreateControls()
 
     ParamTypeRadioGroup = new RadioGroup(
         QStringLiteral("Parameter Type"),
-        {QStringLiteral("Integer"), QStringLiteral("String"), QStringLiteral("Structure")}, 3, client);
+        {QStringLiteral("Integer"), QStringLiteral("String"), QStringLiteral("Structure")}, 3,
+        client);
     ParamTypeRadioGroup->setObjectName(QStringLiteral("ParamTypeRadioGroup"));
     ParamTypeRadioGroup->setGeometry(8, 88, 401, 33);
     for (int i = 0; i < ParamTypeRadioGroup->itemCount(); ++i)
-        ParamTypeRadioGroup->item(i)->setObjectName(QStringLiteral("ParamTypeRadioGroupItem%1").arg(i));
+        ParamTypeRadioGroup->item(i)->setObjectName(
+            QStringLiteral("ParamTypeRadioGroupItem%1").arg(i));
     ParamTypeRadioGroup->setItemIndex(2);
 
-    Label2 = makeLabel(client, QStringLiteral("Label2"), QStringLiteral("Enter Arguments on Separate Lines"),
-                       8, 128);
+    Label2 = makeLabel(client, QStringLiteral("Label2"),
+                       QStringLiteral("Enter Arguments on Separate Lines"), 8, 128);
     Parameters = makeMemo(client, QStringLiteral("Parameters"), QRect(8, 144, 401, 89));
     Label3 = makeLabel(client, QStringLiteral("Label3"), QStringLiteral("Returns"), 8, 237);
     ResultsList = makeMemo(client, QStringLiteral("ResultsList"), QRect(8, 256, 401, 153));
@@ -236,11 +230,11 @@ void TForm1::CreateControls()
             [this] { vcl::RunHandler([this] { MethodsComboBoxSelect(ToolKitButton); }); });
     connect(HelpButton, &SpeedButton::clicked, this,
             [this] { vcl::RunHandler([this] { HelpButtonClick(HelpButton); }); });
-    connect(Button1, &QPushButton::clicked, this, [this] { vcl::RunHandler([this] { Button1Click(Button1); }); });
+    connect(Button1, &QPushButton::clicked, this,
+            [this] { vcl::RunHandler([this] { Button1Click(Button1); }); });
 }
 
-void TForm1::CreateMenus()
-{
+void TForm1::CreateMenus() {
     MainMenu1 = new QMenuBar(this);
     MainMenu1->setObjectName(QStringLiteral("MainMenu1"));
     setMenuBar(MainMenu1);
@@ -248,21 +242,27 @@ void TForm1::CreateMenus()
     File1 = MainMenu1->addMenu(QStringLiteral("File"));
     File1->setObjectName(QStringLiteral("File1"));
     Open1 = makeItem(File1, QStringLiteral("Open1"), QStringLiteral("Launch CW"));
-    LaunchCWMinimized1 = makeItem(File1, QStringLiteral("LaunchCWMinimized1"), QStringLiteral("Launch CW Minimized"));
-    LaunchCWHidden1 = makeItem(File1, QStringLiteral("LaunchCWHidden1"), QStringLiteral("Launch CW Hidden"));
+    LaunchCWMinimized1 = makeItem(File1, QStringLiteral("LaunchCWMinimized1"),
+                                  QStringLiteral("Launch CW Minimized"));
+    LaunchCWHidden1 =
+        makeItem(File1, QStringLiteral("LaunchCWHidden1"), QStringLiteral("Launch CW Hidden"));
     LaunchRL = makeItem(File1, QStringLiteral("LaunchRL"), QStringLiteral("Launch RL"));
-    LaunchRLMinimized1 = makeItem(File1, QStringLiteral("LaunchRLMinimized1"), QStringLiteral("Launch RL Minimized"));
-    LaunchRLHidden1 = makeItem(File1, QStringLiteral("LaunchRLHidden1"), QStringLiteral("Launch RL Hidden"));
+    LaunchRLMinimized1 = makeItem(File1, QStringLiteral("LaunchRLMinimized1"),
+                                  QStringLiteral("Launch RL Minimized"));
+    LaunchRLHidden1 =
+        makeItem(File1, QStringLiteral("LaunchRLHidden1"), QStringLiteral("Launch RL Hidden"));
     Connect1 = makeItem(File1, QStringLiteral("Connect1"), QStringLiteral("Connect"));
     Exit1 = makeItem(File1, QStringLiteral("Exit1"), QStringLiteral("Exit"));
 
     XML1 = MainMenu1->addMenu(QStringLiteral("XML"));
     XML1->setObjectName(QStringLiteral("XML1"));
-    EnableXMLAccess1 = makeItem(XML1, QStringLiteral("EnableXMLAccess1"), QStringLiteral("Enable XML Access"));
+    EnableXMLAccess1 =
+        makeItem(XML1, QStringLiteral("EnableXMLAccess1"), QStringLiteral("Enable XML Access"));
     EnableXMLAccess1->setCheckable(true);
     EnableXMLAccess1->setChecked(false);
     GetSentXML1 = makeItem(XML1, QStringLiteral("GetSentXML1"), QStringLiteral("Get Sent XML"));
-    GetReceivedXML1 = makeItem(XML1, QStringLiteral("GetReceivedXML1"), QStringLiteral("Get Received XML"));
+    GetReceivedXML1 =
+        makeItem(XML1, QStringLiteral("GetReceivedXML1"), QStringLiteral("Get Received XML"));
 
     // Pop-up menus are windows of their own and do not inherit the font.
     File1->setFont(font());
@@ -271,8 +271,9 @@ void TForm1::CreateMenus()
     OpenDialog1.Filter = QStringLiteral("IDC File|*.idc");
 
     const auto bind = [this](QAction* item, void (TForm1::*handler)(QObject*)) {
-        connect(item, &QAction::triggered, this,
-                [this, item, handler] { vcl::RunHandler([this, item, handler] { (this->*handler)(item); }); });
+        connect(item, &QAction::triggered, this, [this, item, handler] {
+            vcl::RunHandler([this, item, handler] { (this->*handler)(item); });
+        });
     };
     bind(Open1, &TForm1::Open1Click);
     bind(LaunchCWMinimized1, &TForm1::LaunchCWMinimized1Click);
@@ -292,4 +293,6 @@ void TForm1::CreateMenus()
     });
 }
 
-void TForm1::Exit1Click(QObject* /*sender*/) { close(); }
+void TForm1::Exit1Click(QObject* /*sender*/) {
+    close();
+}

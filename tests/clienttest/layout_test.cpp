@@ -27,23 +27,26 @@ std::array<void*, 1 << 16> gFreed;
 size_t gFreedCount = 0;
 bool gRecording = false;
 
-void startRecordingFrees()
-{
+void startRecordingFrees() {
     gFreedCount = 0;
     gRecording = true;
 }
-void stopRecordingFrees() { gRecording = false; }
-size_t freedCount() { return gFreedCount; }
-bool wasFreedBefore(void* p, size_t count)
-{
+void stopRecordingFrees() {
+    gRecording = false;
+}
+size_t freedCount() {
+    return gFreedCount;
+}
+bool wasFreedBefore(void* p, size_t count) {
     return std::find(gFreed.begin(), gFreed.begin() + static_cast<std::ptrdiff_t>(count), p) !=
            gFreed.begin() + static_cast<std::ptrdiff_t>(count);
 }
-bool wasFreed(void* p) { return wasFreedBefore(p, gFreedCount); }
+bool wasFreed(void* p) {
+    return wasFreedBefore(p, gFreedCount);
+}
 } // namespace
 
-extern "C" void __wrap_free(void* p)
-{
+extern "C" void __wrap_free(void* p) {
     if (gRecording && p != nullptr && gFreedCount < gFreed.size())
         gFreed[gFreedCount++] = p;
     __real_free(p);
@@ -55,42 +58,96 @@ namespace {
 
 struct ControlRow {
     const char* name;
-    const char* kind;    // Qt class
-    QString caption;     // button or label caption, group title; for a labelled edit its label
-    QRect bounds;        // in the client area below the menu bar
-    int tabOrder;        // -1: takes no focus
-    QString text;        // initial text of an edit or memo
+    const char* kind; // Qt class
+    QString caption;  // button or label caption, group title; for a labelled edit its label
+    QRect bounds;     // in the client area below the menu bar
+    int tabOrder;     // -1: takes no focus
+    QString text;     // initial text of an edit or memo
     bool readOnly;
 };
 
-const std::vector<ControlRow>& controlTable()
-{
+const std::vector<ControlRow>& controlTable() {
     static const std::vector<ControlRow> rows = {
-        {"HostName", "QLineEdit", QStringLiteral("Host Name"), {8, 24, 97, 21}, 0, QStringLiteral("localhost"), false},
-        {"PortNumber", "QLineEdit", QStringLiteral("Port Number"), {112, 24, 65, 21}, 1, QStringLiteral("8080"), false},
-        {"AccessKey", "QLineEdit", QStringLiteral("Access Key"), {184, 24, 97, 21}, 11, QString(), false},
+        {"HostName",
+         "QLineEdit",
+         QStringLiteral("Host Name"),
+         {8, 24, 97, 21},
+         0,
+         QStringLiteral("localhost"),
+         false},
+        {"PortNumber",
+         "QLineEdit",
+         QStringLiteral("Port Number"),
+         {112, 24, 65, 21},
+         1,
+         QStringLiteral("8080"),
+         false},
+        {"AccessKey",
+         "QLineEdit",
+         QStringLiteral("Access Key"),
+         {184, 24, 97, 21},
+         11,
+         QString(),
+         false},
         {"Button1", "QPushButton", QStringLiteral("Set"), {288, 24, 33, 25}, 12, QString(), false},
-        {"WindowHandle", "QLineEdit", QStringLiteral("Window Handle"), {328, 24, 73, 21}, 9, QString(), true},
+        {"WindowHandle",
+         "QLineEdit",
+         QStringLiteral("Window Handle"),
+         {328, 24, 73, 21},
+         9,
+         QString(),
+         true},
         {"Label1", "QLabel", QStringLiteral("Methods"), {8, 48, 41, 13}, -1, QString(), false},
         {"MethodsComboBox", "QComboBox", QString(), {8, 64, 313, 21}, 2, QString(), false},
-        {"ToolKitButton", "QPushButton", QStringLiteral("Go"), {327, 62, 35, 25}, 3, QString(), false},
+        {"ToolKitButton",
+         "QPushButton",
+         QStringLiteral("Go"),
+         {327, 62, 35, 25},
+         3,
+         QString(),
+         false},
         {"HelpButton", "SpeedButton", QString(), {368, 62, 41, 25}, -1, QString(), false},
-        {"ParamTypeRadioGroup", "RadioGroup", QStringLiteral("Parameter Type"), {8, 88, 401, 33}, 4, QString(), false},
-        {"Label2", "QLabel", QStringLiteral("Enter Arguments on Separate Lines"), {8, 128, 167, 13}, -1, QString(), false},
+        {"ParamTypeRadioGroup",
+         "RadioGroup",
+         QStringLiteral("Parameter Type"),
+         {8, 88, 401, 33},
+         4,
+         QString(),
+         false},
+        {"Label2",
+         "QLabel",
+         QStringLiteral("Enter Arguments on Separate Lines"),
+         {8, 128, 167, 13},
+         -1,
+         QString(),
+         false},
         {"Parameters", "Memo", QString(), {8, 144, 401, 89}, 5, QString(), false},
         {"Label3", "QLabel", QStringLiteral("Returns"), {8, 237, 37, 13}, -1, QString(), false},
         {"ResultsList", "Memo", QString(), {8, 256, 401, 153}, 6, QString(), true},
-        {"ErrorCode", "QLineEdit", QStringLiteral("Error Code"), {8, 432, 57, 21}, 7, QString(), false},
-        {"Message", "QLineEdit", QStringLiteral("Error Message"), {72, 432, 337, 21}, 8, QString(), false},
+        {"ErrorCode",
+         "QLineEdit",
+         QStringLiteral("Error Code"),
+         {8, 432, 57, 21},
+         7,
+         QString(),
+         false},
+        {"Message",
+         "QLineEdit",
+         QStringLiteral("Error Message"),
+         {72, 432, 337, 21},
+         8,
+         QString(),
+         false},
         {"PopupScrollBox", "QScrollArea", QString(), {416, 8, 369, 449}, 10, QString(), false},
     };
     return rows;
 }
 
-const char* className(const QObject* o) { return o->metaObject()->className(); }
+const char* className(const QObject* o) {
+    return o->metaObject()->className();
+}
 
-QString kindOf(QWidget* w)
-{
+QString kindOf(QWidget* w) {
     // Our own widgets have no meta-object of their own; name them by type.
     if (dynamic_cast<Memo*>(w))
         return QStringLiteral("Memo");
@@ -105,8 +162,7 @@ QString kindOf(QWidget* w)
 
 using Layout = FormTest;
 
-TEST_F(Layout, EveryControlAtItsBoundsWithItsCaptionAndState)
-{
+TEST_F(Layout, EveryControlAtItsBoundsWithItsCaptionAndState) {
     QWidget* client = form->clientArea();
     for (const ControlRow& row : controlTable()) {
         SCOPED_TRACE(row.name);
@@ -129,7 +185,8 @@ TEST_F(Layout, EveryControlAtItsBoundsWithItsCaptionAndState)
             ASSERT_NE(label, nullptr);
             EXPECT_EQ(label->text(), row.caption);
             EXPECT_EQ(label->x(), row.bounds.left());
-            EXPECT_EQ(label->geometry().bottom() + 1 + 3, row.bounds.top()) << "3 px above the edit";
+            EXPECT_EQ(label->geometry().bottom() + 1 + 3, row.bounds.top())
+                << "3 px above the edit";
             EXPECT_EQ(edit->isReadOnly(), row.readOnly);
             if (QString::fromUtf8(row.name) != QStringLiteral("WindowHandle")) {
                 EXPECT_EQ(edit->text(), row.text);
@@ -153,8 +210,7 @@ TEST_F(Layout, EveryControlAtItsBoundsWithItsCaptionAndState)
     }
 }
 
-TEST_F(Layout, TabOrderFollowsTheForm)
-{
+TEST_F(Layout, TabOrderFollowsTheForm) {
     // The expected chain: controls with a tab order, by that order.
     std::vector<const ControlRow*> rows;
     for (const ControlRow& row : controlTable())
@@ -203,8 +259,7 @@ TEST_F(Layout, TabOrderFollowsTheForm)
     EXPECT_TRUE(parameters()->toPlainText().isEmpty()) << "no tab typed into the memo";
 }
 
-TEST_F(Layout, ScreenReadersHearEachControlsCaption)
-{
+TEST_F(Layout, ScreenReadersHearEachControlsCaption) {
     const std::vector<std::pair<const char*, QString>> names = {
         {"HostName", QStringLiteral("Host Name")},
         {"PortNumber", QStringLiteral("Port Number")},
@@ -231,8 +286,7 @@ TEST_F(Layout, ScreenReadersHearEachControlsCaption)
     }
 }
 
-TEST_F(Layout, InitialState)
-{
+TEST_F(Layout, InitialState) {
     auto* combo = find<QComboBox>("MethodsComboBox");
     EXPECT_FALSE(combo->isEditable());
     EXPECT_EQ(combo->count(), 0);
@@ -246,7 +300,8 @@ TEST_F(Layout, InitialState)
 
     RadioGroup* group = paramType();
     ASSERT_EQ(group->itemCount(), 3);
-    const QStringList items{QStringLiteral("Integer"), QStringLiteral("String"), QStringLiteral("Structure")};
+    const QStringList items{QStringLiteral("Integer"), QStringLiteral("String"),
+                            QStringLiteral("Structure")};
     for (int i = 0; i < 3; ++i) {
         EXPECT_EQ(group->item(i)->text(), items[i]);
         EXPECT_EQ(group->item(i)->objectName(), QStringLiteral("ParamTypeRadioGroupItem%1").arg(i));
@@ -272,7 +327,8 @@ TEST_F(Layout, InitialState)
     EXPECT_EQ(box->widget(), image);
     EXPECT_EQ(image->geometry(), QRect(0, 0, 105, 105));
     EXPECT_FALSE(image->hasPicture());
-    EXPECT_EQ(box->viewport()->palette().color(box->viewport()->backgroundRole()), QColor(Qt::white));
+    EXPECT_EQ(box->viewport()->palette().color(box->viewport()->backgroundRole()),
+              QColor(Qt::white));
 
     auto* help = find<SpeedButton>("HelpButton");
     EXPECT_TRUE(help->autoRaise());
@@ -282,8 +338,7 @@ TEST_F(Layout, InitialState)
     EXPECT_TRUE(calls().empty());
 }
 
-TEST_F(Layout, WindowCaptionSizeFontAndColours)
-{
+TEST_F(Layout, WindowCaptionSizeFontAndColours) {
     EXPECT_EQ(form->windowTitle(), QStringLiteral("Cardwright XML RPC Test Client"));
     EXPECT_EQ(form->clientArea()->size(), QSize(792, 460));
     EXPECT_EQ(form->clientArea()->y(), form->menuBar()->geometry().bottom() + 1);
@@ -295,8 +350,7 @@ TEST_F(Layout, WindowCaptionSizeFontAndColours)
     EXPECT_FALSE(form->windowIcon().isNull());
 }
 
-TEST_F(Layout, HelpGlyphsAndTheirStates)
-{
+TEST_F(Layout, HelpGlyphsAndTheirStates) {
     const QImage strip = glyphs::helpGlyphs();
     EXPECT_EQ(strip.size(), QSize(240, 40));
     EXPECT_EQ(strip.depth(), 24);
@@ -323,8 +377,10 @@ TEST_F(Layout, HelpGlyphsAndTheirStates)
     struct {
         bool enabled, pressed, checked;
         SpeedButton::GlyphState state;
-    } const rows[] = {{true, false, false, SpeedButton::Up},     {false, false, false, SpeedButton::Disabled},
-                      {false, true, true, SpeedButton::Disabled}, {true, true, false, SpeedButton::Clicked},
+    } const rows[] = {{true, false, false, SpeedButton::Up},
+                      {false, false, false, SpeedButton::Disabled},
+                      {false, true, true, SpeedButton::Disabled},
+                      {true, true, false, SpeedButton::Clicked},
                       {true, false, true, SpeedButton::Down}};
     for (const auto& r : rows)
         EXPECT_EQ(SpeedButton::glyphState(r.enabled, r.pressed, r.checked), r.state);
@@ -333,8 +389,7 @@ TEST_F(Layout, HelpGlyphsAndTheirStates)
 
 // ---- Menus -----------------------------------------------------------------------
 
-TEST_F(Layout, MenusAsTheFormHasThem)
-{
+TEST_F(Layout, MenusAsTheFormHasThem) {
     struct Item {
         const char* name;
         QString caption;
@@ -386,8 +441,7 @@ TEST_F(Layout, MenusAsTheFormHasThem)
 // Each menu item, button and the help button runs its own handler; what the
 // handler then does is its own tests' business, so each is known here by the
 // first trace it leaves.
-TEST_F(Layout, EveryEventIsBoundToItsHandler)
-{
+TEST_F(Layout, EveryEventIsBoundToItsHandler) {
     ui.fileAnswers.clear(); // launch dialogs are cancelled
     const auto trigger = [&](const char* name) { find<QAction>(name)->trigger(); };
     for (const char* launch : {"Open1", "LaunchCWMinimized1", "LaunchCWHidden1", "LaunchRL",
@@ -417,7 +471,8 @@ TEST_F(Layout, EveryEventIsBoundToItsHandler)
     trigger("GetReceivedXML1");
     find<QLineEdit>("AccessKey")->setText(QStringLiteral("key"));
     find<QPushButton>("Button1")->click();
-    EXPECT_EQ(calls(), (std::vector<std::string>{"GetSentXML", "GetReceivedXML", "SetXMLAccessKey"}));
+    EXPECT_EQ(calls(),
+              (std::vector<std::string>{"GetSentXML", "GetReceivedXML", "SetXMLAccessKey"}));
 
     fake::reset();
     listMethods({QStringLiteral("Close")});
@@ -432,7 +487,8 @@ TEST_F(Layout, EveryEventIsBoundToItsHandler)
     // Enter on a focused button clicks it, as Space does.
     form->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
-    for (const auto& [button, call] : {std::pair{"ToolKitButton", "Close"}, std::pair{"Button1", "SetXMLAccessKey"}}) {
+    for (const auto& [button, call] :
+         {std::pair{"ToolKitButton", "Close"}, std::pair{"Button1", "SetXMLAccessKey"}}) {
         fake::reset();
         find<QPushButton>(button)->setFocus();
         QTest::keyClick(find<QPushButton>(button), Qt::Key_Return);
@@ -452,20 +508,64 @@ TEST_F(Layout, EveryEventIsBoundToItsHandler)
 
 // ---- Catalogue ---------------------------------------------------------------------
 
-const std::vector<std::string> kCatalogue = {
-    "GetErrorMessage", "IsBusy", "GetLastCommandError", "GetFeatures", "GetProgramInfo", "GetRecord",
-    "GetCurrent", "GetCount", "GetFields", "GetTemplates", "GetStatus", "GetToolbarStatus", "GetCWHandle",
-    "GetEditCount", "GetUserData", "GetBadgeImage", "GetPhotoImage", "GetSignatureImage",
-    "GetFingerprintImage", "Open", "Close", "First", "Next", "Previous", "Last", "Select", "Delete",
-    "Revise", "Add", "Update", "Exit", "Startlog", "Stoplog", "Restore", "Focus", "Video", "Print",
-    "Twain", "Signature", "Bitmap", "Preview", "ServerMode", "Goto", "Edit", "CreateTemplate",
-    "ReviseTemplate", "ManageTemplates", "ReviseAssignments", "Fingerprint", "Template", "ReviseUserData",
-    "FlipBadge", "RosterLinkConfig", "RosterLink"};
+const std::vector<std::string> kCatalogue = {"GetErrorMessage",
+                                             "IsBusy",
+                                             "GetLastCommandError",
+                                             "GetFeatures",
+                                             "GetProgramInfo",
+                                             "GetRecord",
+                                             "GetCurrent",
+                                             "GetCount",
+                                             "GetFields",
+                                             "GetTemplates",
+                                             "GetStatus",
+                                             "GetToolbarStatus",
+                                             "GetCWHandle",
+                                             "GetEditCount",
+                                             "GetUserData",
+                                             "GetBadgeImage",
+                                             "GetPhotoImage",
+                                             "GetSignatureImage",
+                                             "GetFingerprintImage",
+                                             "Open",
+                                             "Close",
+                                             "First",
+                                             "Next",
+                                             "Previous",
+                                             "Last",
+                                             "Select",
+                                             "Delete",
+                                             "Revise",
+                                             "Add",
+                                             "Update",
+                                             "Exit",
+                                             "Startlog",
+                                             "Stoplog",
+                                             "Restore",
+                                             "Focus",
+                                             "Video",
+                                             "Print",
+                                             "Twain",
+                                             "Signature",
+                                             "Bitmap",
+                                             "Preview",
+                                             "ServerMode",
+                                             "Goto",
+                                             "Edit",
+                                             "CreateTemplate",
+                                             "ReviseTemplate",
+                                             "ManageTemplates",
+                                             "ReviseAssignments",
+                                             "Fingerprint",
+                                             "Template",
+                                             "ReviseUserData",
+                                             "FlipBadge",
+                                             "RosterLinkConfig",
+                                             "RosterLink"};
 
 using Catalogue = FormTest;
 
-TEST_F(Catalogue, FiftyFourEntriesInOrder)
-{
+TEST_F(Catalogue, FiftyFourEntriesInOrder) {
     const MethodCatalogue* list = form->methodList();
     ASSERT_NE(list, nullptr);
     std::vector<std::string> names;
@@ -478,8 +578,7 @@ TEST_F(Catalogue, FiftyFourEntriesInOrder)
 
 // "Go" on each catalogue name runs the handler that calls the library
 // function of that very name, and nothing else of the library first.
-TEST_F(Catalogue, GoRunsTheHandlerOfTheSelectedName)
-{
+TEST_F(Catalogue, GoRunsTheHandlerOfTheSelectedName) {
     for (const std::string& name : kCatalogue) {
         fake::reset();
         go(name.c_str());
@@ -490,11 +589,10 @@ TEST_F(Catalogue, GoRunsTheHandlerOfTheSelectedName)
     }
 }
 
-TEST_F(Catalogue, GoDoesNothingForOtherNames)
-{
-    for (const QString& text : {QStringLiteral("getcount"), QStringLiteral("GETCOUNT"),
-                                QStringLiteral("GetCount "), QStringLiteral("NotAMethod"),
-                                QStringLiteral("system.listMethods"), QString()}) {
+TEST_F(Catalogue, GoDoesNothingForOtherNames) {
+    for (const QString& text :
+         {QStringLiteral("getcount"), QStringLiteral("GETCOUNT"), QStringLiteral("GetCount "),
+          QStringLiteral("NotAMethod"), QStringLiteral("system.listMethods"), QString()}) {
         fake::reset();
         fillOutputs();
         go(text);
@@ -512,8 +610,7 @@ TEST_F(Catalogue, GoDoesNothingForOtherNames)
 
 // ---- Teardown --------------------------------------------------------------------------
 
-TEST_F(Catalogue, TeardownClosesTheLibraryOnceBetweenCatalogueAndArgumentList)
-{
+TEST_F(Catalogue, TeardownClosesTheLibraryOnceBetweenCatalogueAndArgumentList) {
     parameters()->setPlainText(QStringLiteral("A=1\nB=2\nC="));
     fake::pushByte("Open", 1);
     go("Open");
@@ -555,8 +652,7 @@ TEST_F(Catalogue, TeardownClosesTheLibraryOnceBetweenCatalogueAndArgumentList)
     }
 }
 
-TEST_F(Catalogue, TeardownWithoutAnyUseStillClosesOnce)
-{
+TEST_F(Catalogue, TeardownWithoutAnyUseStillClosesOnce) {
     form.reset();
     EXPECT_EQ(calls(), std::vector<std::string>{"CloseXML"});
 }

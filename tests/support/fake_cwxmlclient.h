@@ -37,10 +37,10 @@ struct Call {
     // name or value reads as ""), and whether the list pointer was NULL.
     Entries args;
     bool argsNull = false;
-    int32_t argCount = 0;                // the list's count as passed
+    int32_t argCount = 0; // the list's count as passed
     const NameValueList* argsAddress = nullptr;
-    std::optional<std::string> text;     // string argument (host, key, method, path)
-    int64_t number = 0;                  // integer or byte argument (port, show mode, on/off)
+    std::optional<std::string> text; // string argument (host, key, method, path)
+    int64_t number = 0;              // integer or byte argument (port, show mode, on/off)
 };
 
 // Forgets the calls, the scripts, the defaults and the error.

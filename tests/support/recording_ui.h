@@ -13,15 +13,15 @@
 namespace fake {
 
 class RecordingUi : public vcl::Ui {
-public:
+  public:
     RecordingUi() { vcl::setUi(this); }
     ~RecordingUi() override { vcl::setUi(nullptr); }
     RecordingUi(const RecordingUi&) = delete;
     RecordingUi& operator=(const RecordingUi&) = delete;
 
-    std::vector<QString> messages;     // ShowMessage texts, in order
-    std::vector<QString> errors;       // error-box texts, in order
-    std::vector<uint32_t> sleeps;      // requested sleeps in ms, in order
+    std::vector<QString> messages;      // ShowMessage texts, in order
+    std::vector<QString> errors;        // error-box texts, in order
+    std::vector<uint32_t> sleeps;       // requested sleeps in ms, in order
     std::vector<QString> dialogFilters; // the Qt filter of each file dialog shown
     // Answers for the file-open dialog, front first; none left: cancelled.
     std::deque<std::optional<QString>> fileAnswers;
@@ -30,15 +30,13 @@ public:
     // Run at each message box, after it is recorded.
     std::function<void(const QString&)> onMessage;
 
-    void showMessage(const QString& text) override
-    {
+    void showMessage(const QString& text) override {
         messages.push_back(text);
         if (onMessage)
             onMessage(text);
     }
     void showError(const QString& text) override { errors.push_back(text); }
-    std::optional<QString> openFile(QWidget* /*parent*/, const QString& filter) override
-    {
+    std::optional<QString> openFile(QWidget* /*parent*/, const QString& filter) override {
         dialogFilters.push_back(filter);
         // Copying the optional itself trips g++ 12's maybe-uninitialized
         // warning at -O3, so the answer is taken apart and rebuilt.
@@ -50,8 +48,7 @@ public:
         }
         return answer;
     }
-    void sleep(uint32_t milliseconds) override
-    {
+    void sleep(uint32_t milliseconds) override {
         sleeps.push_back(milliseconds);
         if (onSleep)
             onSleep(milliseconds);
