@@ -23,16 +23,13 @@ const char* onOff(bool b) {
     return b ? "On" : "Off";
 }
 
-Members recordMembers(S& app, std::int64_t id) {
-    auto rec = app.roster->get(id);
-    if (!rec)
-        throw CwError(code::NotFound, "Record " + std::to_string(id) + " does not exist");
+Members recordMembers(S& app, Record rec) {
     const auto& fields = app.roster->fields();
     Members out;
     out.reserve(fields.size() + 1);
-    out.emplace_back("Id", static_cast<int>(rec->id));
+    out.emplace_back("Id", static_cast<int>(rec.id));
     for (std::size_t i = 0; i < fields.size(); ++i)
-        out.emplace_back(fields[i]->name, std::move(rec->values[i]));
+        out.emplace_back(fields[i]->name, std::move(rec.values[i]));
     return out;
 }
 
@@ -154,12 +151,18 @@ const std::vector<MethodRow>& queryRows() {
          nullptr,
          nullptr,
          [](S& app, A& a) -> Answer {
-             if (a.others().empty())
-                 return recordMembers(app, app.requireCurrent());
-             auto ids = app.roster->select(a.others());
-             if (ids.empty())
+             if (a.others().empty()) {
+                 auto id = app.requireCurrent();
+                 auto rec = app.roster->get(id);
+                 if (!rec)
+                     throw CwError(code::NotFound,
+                                   "Record " + std::to_string(id) + " does not exist");
+                 return recordMembers(app, std::move(*rec));
+             }
+             auto rec = app.roster->first(a.others());
+             if (!rec)
                  throw CwError(code::NotFound, "No record matches the GetRecord criteria");
-             return recordMembers(app, ids.front());
+             return recordMembers(app, std::move(*rec));
          }},
         {"GetCurrent",
          {},

@@ -28,11 +28,11 @@ void bindText(sqlite3_stmt* st, int index, const std::string& text) {
 } // namespace
 
 Roster::Roster(const Design& design) : design_(design), fields_(design.dataFields()) {
-    getSql_ = "SELECT Id";
+    columnsSql_ = "SELECT Id";
     for (const auto* f : fields_)
-        getSql_ +=
+        columnsSql_ +=
             ", " + (isPicture(f->kind) ? "length(" + quoted(f->name) + ")" : quoted(f->name));
-    getSql_ += " FROM records WHERE Id = ?";
+    getSql_ = columnsSql_ + " FROM records WHERE Id = ?";
     std::error_code ec;
     created_ = !std::filesystem::exists(design.roster, ec);
     if (created_)
@@ -128,9 +128,16 @@ void Roster::exec(const std::string& sql) {
     }
 }
 
+void Roster::forget() {
+    firstCache_.clear();
+    getCache_.clear();
+}
+
 void Roster::transaction(const std::function<void()>& body) {
+    forget();
     if (depth_ > 0) {
         body();
+        forget();
         return;
     }
     exec("BEGIN IMMEDIATE");
@@ -140,9 +147,11 @@ void Roster::transaction(const std::function<void()>& body) {
     } catch (...) {
         --depth_;
         sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        forget();
         throw;
     }
     --depth_;
+    forget();
     exec("COMMIT");
 }
 
@@ -211,26 +220,14 @@ void Roster::setPicture(std::int64_t id, const std::string& field, const std::st
     });
 }
 
-std::optional<Record> Roster::get(std::int64_t id) {
-    const auto& fields = fields_;
-    if (!getStmt_ && sqlite3_prepare_v3(db_, getSql_.c_str(), -1, SQLITE_PREPARE_PERSISTENT,
-                                        &getStmt_, nullptr) != SQLITE_OK)
-        fail("Roster query failed");
-    auto* st = getStmt_;
-    Reset r{st};
-    sqlite3_bind_int64(st, 1, id);
-    int rc = sqlite3_step(st);
-    if (rc == SQLITE_DONE)
-        return std::nullopt;
-    if (rc != SQLITE_ROW)
-        fail("Cannot read record " + std::to_string(id));
+Record Roster::readRecord(sqlite3_stmt* st) const {
     Record rec;
     rec.id = sqlite3_column_int64(st, 0);
-    rec.values.reserve(fields.size());
-    rec.hasPicture.reserve(fields.size());
-    for (std::size_t i = 0; i < fields.size(); ++i) {
+    rec.values.reserve(fields_.size());
+    rec.hasPicture.reserve(fields_.size());
+    for (std::size_t i = 0; i < fields_.size(); ++i) {
         int col = static_cast<int>(i + 1);
-        if (isPicture(fields[i]->kind)) {
+        if (isPicture(fields_[i]->kind)) {
             bool has =
                 sqlite3_column_type(st, col) != SQLITE_NULL && sqlite3_column_int64(st, col) > 0;
             rec.hasPicture.push_back(has);
@@ -243,6 +240,56 @@ std::optional<Record> Roster::get(std::int64_t id) {
         }
     }
     return rec;
+}
+
+std::optional<Record> Roster::get(std::int64_t id) {
+    if (auto it = getCache_.find(id); it != getCache_.end())
+        return it->second;
+    auto rec = read(id);
+    if (getCache_.size() >= kMaxCached)
+        getCache_.clear();
+    getCache_.emplace(id, rec);
+    return rec;
+}
+
+std::optional<Record> Roster::read(std::int64_t id) {
+    if (!getStmt_ && sqlite3_prepare_v3(db_, getSql_.c_str(), -1, SQLITE_PREPARE_PERSISTENT,
+                                        &getStmt_, nullptr) != SQLITE_OK)
+        fail("Roster query failed");
+    auto* st = getStmt_;
+    Reset r{st};
+    sqlite3_bind_int64(st, 1, id);
+    int rc = sqlite3_step(st);
+    if (rc == SQLITE_DONE)
+        return std::nullopt;
+    if (rc != SQLITE_ROW)
+        fail("Cannot read record " + std::to_string(id));
+    return readRecord(st);
+}
+
+std::optional<Record> Roster::first(const Pairs& criteria) {
+    if (auto it = firstCache_.find(criteria); it != firstCache_.end())
+        return it->second;
+    auto rec = readFirst(criteria);
+    if (firstCache_.size() >= kMaxCached)
+        firstCache_.clear();
+    firstCache_.emplace(criteria, rec);
+    return rec;
+}
+
+std::optional<Record> Roster::readFirst(const Pairs& criteria) {
+    // One statement, so one read transaction: selecting the ids and then
+    // reading the first took the WAL read lock twice.
+    auto* st = prepare(columnsSql_ + " FROM records" + where(criteria) + " ORDER BY Id LIMIT 1");
+    Reset r{st};
+    for (std::size_t i = 0; i < criteria.size(); ++i)
+        bindText(st, static_cast<int>(i + 1), criteria[i].second);
+    int rc = sqlite3_step(st);
+    if (rc == SQLITE_DONE)
+        return std::nullopt;
+    if (rc != SQLITE_ROW)
+        fail("Cannot select records");
+    return readRecord(st);
 }
 
 std::optional<std::string> Roster::picture(std::int64_t id, const std::string& field) {
@@ -259,14 +306,18 @@ std::optional<std::string> Roster::picture(std::int64_t id, const std::string& f
     return std::string(data, static_cast<std::size_t>(size));
 }
 
-std::vector<std::int64_t> Roster::select(const Pairs& criteria) {
-    std::string where;
+std::string Roster::where(const Pairs& criteria) const {
+    std::string out;
     for (const auto& [name, value] : criteria) {
         std::string col = name == "Id" ? "Id" : quoted(checkedField(name).name);
         bool glob = value.find_first_of("*?") != std::string::npos;
-        where += (where.empty() ? " WHERE " : " AND ") + col + (glob ? " GLOB ?" : " = ?");
+        out += (out.empty() ? " WHERE " : " AND ") + col + (glob ? " GLOB ?" : " = ?");
     }
-    auto* st = prepare("SELECT Id FROM records" + where + " ORDER BY Id");
+    return out;
+}
+
+std::vector<std::int64_t> Roster::select(const Pairs& criteria) {
+    auto* st = prepare("SELECT Id FROM records" + where(criteria) + " ORDER BY Id");
     Reset r{st};
     for (std::size_t i = 0; i < criteria.size(); ++i)
         bindText(st, static_cast<int>(i + 1), criteria[i].second);

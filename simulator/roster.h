@@ -54,6 +54,9 @@ class Roster {
     void update(std::int64_t id, const Pairs& values);
     void setPicture(std::int64_t id, const std::string& field, const std::string& png);
     std::optional<Record> get(std::int64_t id);
+    // The first record, in id order, matching every criterion (as select).
+    std::optional<Record> first(const Pairs& criteria);
+    // get and first answer from a cache that every transaction empties.
     std::optional<std::string> picture(std::int64_t id, const std::string& field);
     // Ids of the records matching every criterion, in id order. A value with
     // '*' or '?' is a glob pattern; "Id" matches the record number.
@@ -82,16 +85,30 @@ class Roster {
     void exec(const std::string& sql);
     [[noreturn]] void fail(const std::string& what);
     const FieldDef& checkedField(const std::string& name) const;
+    std::string where(const Pairs& criteria) const; // select's WHERE clause
+    Record readRecord(sqlite3_stmt* st) const;      // a row of columnsSql_
 
     const Design& design_;
     std::vector<const FieldDef*> fields_;
-    std::string getSql_; // reading one record: made once, prepared once
+    std::string columnsSql_; // "SELECT Id, <a record's columns>"
+    std::string getSql_;     // reading one record: made once, prepared once
     sqlite3_stmt* getStmt_ = nullptr;
     sqlite3* db_ = nullptr;
     bool created_ = false;
     int depth_ = 0;
     static constexpr std::size_t kMaxStatements = 64;
     std::map<std::string, sqlite3_stmt*> statements_; // prepared, by their SQL
+    // Records as get and first last read them. Every change runs in
+    // transaction(), which empties both on entry and on leaving, so an entry
+    // never outlives a change made through this object; reading the roster
+    // again cost a read transaction (two fcntl lock calls) per query. Other
+    // processes only read the roster while this one has it open.
+    static constexpr std::size_t kMaxCached = 4096;
+    void forget();
+    std::optional<Record> read(std::int64_t id);
+    std::optional<Record> readFirst(const Pairs& criteria);
+    std::map<Pairs, std::optional<Record>> firstCache_;
+    std::map<std::int64_t, std::optional<Record>> getCache_;
 };
 
 } // namespace cwsim

@@ -44,12 +44,22 @@ TEST_F(RosterTest, AddReadSelectUpdateRemove) {
     EXPECT_EQ(r.select({{"Id", std::to_string(c)}}), std::vector<std::int64_t>{c});
     EXPECT_EQ(r.select({}).size(), 3u);
     EXPECT_THROW(r.select({{"Nope", "x"}}), RosterError);
+    // Reads before and after each change: none may answer from before it.
+    EXPECT_EQ(r.get(a)->values[1], "Lee");
+    EXPECT_EQ(r.first({{"Last", "Lee*"}})->id, a);
+    EXPECT_EQ(r.first({{"First", "An*"}})->id, a); // the lowest id of several
+    EXPECT_FALSE(r.first({{"First", "Zed"}}));
     r.update(a, {{"Last", "Lee-Smith"}});
     EXPECT_EQ(r.get(a)->values[1], "Lee-Smith");
+    EXPECT_EQ(r.first({{"Last", "Lee*"}})->values[1], "Lee-Smith");
+    auto z = r.add({{"First", "Zed"}});
+    EXPECT_EQ(r.first({{"First", "Zed"}})->id, z);
     EXPECT_THROW(r.update(999, {{"Last", "x"}}), RosterError);
     EXPECT_THROW(r.add({{"Nope", "x"}}), RosterError);
     EXPECT_EQ(r.remove({a, 999}), 1);
     EXPECT_FALSE(r.get(a));
+    EXPECT_FALSE(r.first({{"Last", "Lee*"}}));
+    EXPECT_EQ(r.first({{"First", "An*"}})->id, c);
     EXPECT_EQ(r.findExact("First", "Bob"), b);
     EXPECT_EQ(r.findExact("First", "B*"), std::nullopt); // no patterns here
 }
@@ -75,6 +85,7 @@ TEST_F(RosterTest, ManyShapesOfCriteriaKeepWorking) {
             else if (m % 3 == 2)
                 criteria.emplace_back("Id", "*");
             ASSERT_EQ(r.select(criteria), std::vector<std::int64_t>{a}) << mask;
+            ASSERT_EQ(r.first(criteria)->id, a) << mask;
         }
     EXPECT_GT(shapes, 64);
     r.setUserData({{"Site", "HQ"}, {"Floor", ""}, {"Wing", "B"}});
@@ -105,6 +116,15 @@ TEST_F(RosterTest, TransactionRollsBackOnError) {
     EXPECT_EQ(r.total(), 0);
     r.transaction([&] { r.add({{"First", "Yes"}}); });
     EXPECT_EQ(r.total(), 1);
+    auto id = r.first({{"First", "Yes"}})->id;
+    EXPECT_THROW(r.transaction([&] {
+        r.update(id, {{"First", "Undone"}});
+        EXPECT_EQ(r.get(id)->values[0], "Undone");
+        throw RosterError("stop");
+    }),
+                 RosterError);
+    EXPECT_EQ(r.get(id)->values[0], "Yes");
+    EXPECT_EQ(r.first({{"First", "Yes"}})->id, id);
 }
 
 TEST_F(RosterTest, ReopensAndGainsNewFields) {
