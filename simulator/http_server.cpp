@@ -37,6 +37,11 @@ using Clock = std::chrono::steady_clock;
 
 constexpr const char* kKeyHeader = "X-Cardwright-Access-Key";
 constexpr const char* kXml = "text/xml; charset=utf-8";
+// Each connection's buffer for its request head and the body being read (the
+// body is handed on in pieces). The daemon clears it for every request, so
+// its default of 32 KiB (48 KiB cleared per call) cost more than the head of
+// any XML-RPC client needs; larger heads are refused with 431.
+constexpr std::size_t kConnectionMemory = 16u << 10;
 
 long long ticksNow() {
     return Clock::now().time_since_epoch().count();
@@ -471,7 +476,8 @@ void HttpServer::listen() {
         static_cast<unsigned>(http::kIdleSeconds), MHD_OPTION_THREAD_STACK_SIZE,
         static_cast<size_t>(8u << 20), MHD_OPTION_NOTIFY_CONNECTION, &Impl::onConnection, impl,
         MHD_OPTION_NOTIFY_COMPLETED, &Impl::onCompleted, impl, MHD_OPTION_URI_LOG_CALLBACK,
-        &Impl::onRequestLine, impl, MHD_OPTION_END);
+        &Impl::onRequestLine, impl, MHD_OPTION_CONNECTION_MEMORY_LIMIT, kConnectionMemory,
+        MHD_OPTION_END);
     if (!impl->daemon) {
         close(fd);
         throw std::runtime_error("Cannot start the HTTP server on " + bind_ + ":" + portText);
