@@ -283,14 +283,20 @@ xmlrpc_c::value orderedStruct(const Members& members) {
             break;
         // What the roster holds may have come from elsewhere (an edited
         // database, a design's name): what XML-RPC cannot carry shows as U+FFFD
-        // instead of making the record unreadable.
-        std::string key = carriedText(rawKey);
-        std::string text = std::holds_alternative<int>(value)
-                               ? std::string()
-                               : carriedText(std::get<std::string>(value));
-        xmlrpc_value* v = std::holds_alternative<int>(value)
-                              ? xmlrpc_int_new(&env, std::get<int>(value))
-                              : xmlrpc_string_new_lp(&env, text.size(), text.c_str());
+        // instead of making the record unreadable. Copied only when so.
+        std::string keyCopy, textCopy;
+        std::string_view key = rawKey;
+        if (firstUncarried(key) != std::string_view::npos)
+            key = keyCopy = carriedText(key);
+        xmlrpc_value* v = nullptr;
+        if (const int* n = std::get_if<int>(&value)) {
+            v = xmlrpc_int_new(&env, *n);
+        } else {
+            std::string_view text = std::get<std::string>(value);
+            if (firstUncarried(text) != std::string_view::npos)
+                text = textCopy = carriedText(text);
+            v = xmlrpc_string_new_lp(&env, text.size(), text.data());
+        }
         if (env.fault_occurred)
             break;
         xmlrpc_struct_set_value_n(&env, s, key.data(), key.size(), v);
