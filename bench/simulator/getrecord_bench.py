@@ -92,19 +92,22 @@ def main():
     args = ap.parse_args()
     work = tempfile.mkdtemp(prefix="cwsim-bench-")
     shutil.copy(os.path.join(SAMPLES, "visitors.idc"), work)
-    sim = subprocess.Popen([args.sim, "--design", os.path.join(work, "visitors.idc"), "--show", "hidden",
-                            "--port", "0"], stderr=subprocess.PIPE, text=True,
-                           env=dict(os.environ, QT_QPA_PLATFORM="offscreen"))
+    # Its log (a line per call) goes to a file, as to a terminal or a journal:
+    # through a pipe, each line would also wake this script's reader, and the
+    # Python peer logs nothing.
+    log_path = os.path.join(work, "sim.log")
+    with open(log_path, "w") as log:
+        sim = subprocess.Popen([args.sim, "--design", os.path.join(work, "visitors.idc"), "--show", "hidden",
+                                "--port", "0"], stderr=log, env=dict(os.environ, QT_QPA_PLATFORM="offscreen"))
     port = None
-    for line in sim.stderr:
-        m = re.search(r"listening on http://[^ ]*:(\d+)/RPC2", line)
-        if m:
-            port = int(m.group(1))
-            break
+    deadline = time.monotonic() + 60
+    while port is None and sim.poll() is None and time.monotonic() < deadline:
+        with open(log_path) as log:
+            m = re.search(r"listening on http://[^ ]*:(\d+)/RPC2", log.read())
+        port = int(m.group(1)) if m else None
+        time.sleep(0.05)
     if port is None:
         sys.exit("cardwright-sim did not start")
-    # Keep draining its log so it never blocks on a full pipe.
-    threading.Thread(target=lambda: [None for _ in sim.stderr], daemon=True).start()
     s = xmlrpc.client.ServerProxy(f"http://127.0.0.1:{port}/RPC2")
     deadline = time.monotonic() + 60
     while s.IsBusy() and time.monotonic() < deadline:
