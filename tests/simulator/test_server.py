@@ -3,6 +3,7 @@ start-up delay, fault injection, the RosterLink role, HTTP edge cases."""
 import http.client
 import os
 import socket
+import sqlite3
 import subprocess
 import tempfile
 import time
@@ -196,6 +197,23 @@ with Sim(directory=big) as sim:
     s = sim.proxy()
     sim.wait_idle(s, timeout=120)
     c.check(s.GetCount()["Total"] == 1500, f"an interrupted first open generates again: {s.GetCount()}")
+
+# A roster edited by other means while the simulator was stopped: what XML-RPC
+# cannot carry (a stray Latin-1 byte, an emoji) is answered as U+FFFD, every
+# time the record is read, and the record stays readable.
+edited = sample_dir()
+sim = Sim(directory=edited)
+sim.wait_idle()
+sim.stop()
+db = sqlite3.connect(os.path.join(edited, "visitors.db"))
+db.execute("UPDATE records SET FirstName = CAST(X'5A6FE920F09F9880' AS TEXT) WHERE Id = 1")
+db.commit()
+db.close()
+with Sim(directory=edited) as sim:
+    s = sim.proxy()
+    sim.wait_idle(s)
+    names = [s.GetRecord({"Id": "1"})["FirstName"] for _ in range(2)]
+    c.check(names == ["Zo\ufffd \ufffd"] * 2, f"uncarried text in the roster: {names!r}")
 
 # --start-delay: nothing listens until the delay is over.
 port = free_port()
