@@ -242,14 +242,25 @@ Record Roster::readRecord(sqlite3_stmt* st) const {
     return rec;
 }
 
-std::optional<Record> Roster::get(std::int64_t id) {
-    if (auto it = getCache_.find(id); it != getCache_.end())
+namespace {
+
+// The cached answer for `key`, or what `read` finds, kept for next time. A
+// full cache starts again rather than tracking age: reads repeat in runs.
+template <class Cache, class Key, class Read>
+std::optional<Record> cachedRead(Cache& cache, const Key& key, std::size_t limit, Read read) {
+    if (auto it = cache.find(key); it != cache.end())
         return it->second;
-    auto rec = read(id);
-    if (getCache_.size() >= kMaxCached)
-        getCache_.clear();
-    getCache_.emplace(id, rec);
+    auto rec = read();
+    if (cache.size() >= limit)
+        cache.clear();
+    cache.emplace(key, rec);
     return rec;
+}
+
+} // namespace
+
+std::optional<Record> Roster::get(std::int64_t id) {
+    return cachedRead(getCache_, id, kMaxCached, [&] { return read(id); });
 }
 
 std::optional<Record> Roster::read(std::int64_t id) {
@@ -268,13 +279,7 @@ std::optional<Record> Roster::read(std::int64_t id) {
 }
 
 std::optional<Record> Roster::first(const Pairs& criteria) {
-    if (auto it = firstCache_.find(criteria); it != firstCache_.end())
-        return it->second;
-    auto rec = readFirst(criteria);
-    if (firstCache_.size() >= kMaxCached)
-        firstCache_.clear();
-    firstCache_.emplace(criteria, rec);
-    return rec;
+    return cachedRead(firstCache_, criteria, kMaxCached, [&] { return readFirst(criteria); });
 }
 
 std::optional<Record> Roster::readFirst(const Pairs& criteria) {
