@@ -1,5 +1,7 @@
 #include "engine.h"
 
+#include "log.h"
+
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -171,7 +173,7 @@ void Engine::finish(Job& job) {
     // Logged before the command counts as finished, so that whoever sees
     // IsBusy turn false finds the line already there.
     if (!report.empty()) {
-        std::fprintf(stderr, "cardwright-sim: %s\n", report.c_str());
+        log::line(report);
         recordCall(report);
     }
     running_ = false;

@@ -2,6 +2,7 @@
 // unless hidden, shows a small window.
 #include "engine.h"
 #include "http_server.h"
+#include "log.h"
 #include "methods.h"
 #include "options.h"
 #include "window.h"
@@ -37,9 +38,9 @@ std::string urlHost(const std::string& address) {
 }
 
 void announce(const Options& options, int port) {
-    std::fprintf(stderr, "cardwright-sim: listening on http://%s:%d/RPC2 (%s, %s)\n",
-                 urlHost(options.bind).c_str(), port, roleName(options.role),
-                 options.design.empty() ? "no design" : options.design.c_str());
+    log::line("listening on http://" + urlHost(options.bind) + ":" + std::to_string(port) +
+              "/RPC2 (" + roleName(options.role) + ", " +
+              (options.design.empty() ? std::string("no design") : options.design) + ")");
 }
 
 } // namespace
@@ -63,8 +64,8 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (options.keyOnCommandLine)
-        std::fprintf(stderr, "cardwright-sim: warning: other local users can read --access-key "
-                             "(ps, /proc); use --access-key-file or CARDWRIGHT_SIM_ACCESS_KEY\n");
+        log::line("warning: other local users can read --access-key (ps, /proc); use "
+                  "--access-key-file or CARDWRIGHT_SIM_ACCESS_KEY");
 
     // Signals go to one thread that asks the event loop to end, so the roster
     // is closed properly on Ctrl+C or kill.
@@ -80,9 +81,8 @@ int main(int argc, char** argv) {
                      qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
                      qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
     if (options.show != Show::Hidden && noDisplay) {
-        std::fprintf(stderr,
-                     "cardwright-sim: no display ($DISPLAY and $WAYLAND_DISPLAY are empty): "
-                     "running without a window, as with --show hidden\n");
+        log::line("no display ($DISPLAY and $WAYLAND_DISPLAY are empty): running without a "
+                  "window, as with --show hidden");
         options.show = Show::Hidden;
     }
     bool platformChosen = !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
@@ -100,12 +100,11 @@ int main(int argc, char** argv) {
         app = std::make_unique<QApplication>(argc, argv);
     if (options.show != Show::Hidden && !platformChosen &&
         QGuiApplication::platformName() == QStringLiteral("offscreen")) {
-        std::fprintf(
-            stderr,
-            "cardwright-sim: cannot reach the display (%s): running without a "
-            "window, as with --show hidden\n",
+        log::line(
+            "cannot reach the display (" +
             qgetenv(qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ? "DISPLAY" : "WAYLAND_DISPLAY")
-                .constData());
+                .toStdString() +
+            "): running without a window, as with --show hidden");
         options.show = Show::Hidden;
     }
 
@@ -118,7 +117,7 @@ int main(int argc, char** argv) {
     std::thread signalThread([&stopSignals, appPtr = app.get()] {
         int sig = 0;
         sigwait(&stopSignals, &sig);
-        std::fprintf(stderr, "cardwright-sim: signal %d, shutting down\n", sig);
+        log::line("signal " + std::to_string(sig) + ", shutting down");
         quitSoon(appPtr, 0, 0);
     });
     signalThread.detach();
@@ -126,7 +125,7 @@ int main(int argc, char** argv) {
     try {
         engine.start();
     } catch (const CwError& e) {
-        std::fprintf(stderr, "cardwright-sim: cannot open the design: %s\n", e.what());
+        log::line(std::string("cannot open the design: ") + e.what());
         return 1;
     }
 
@@ -134,7 +133,7 @@ int main(int argc, char** argv) {
         try {
             server.listen();
         } catch (const std::exception& e) {
-            std::fprintf(stderr, "cardwright-sim: %s\n", e.what());
+            log::line(e.what());
             quitSoon(app.get(), 1, 0);
             return;
         }
@@ -143,8 +142,9 @@ int main(int argc, char** argv) {
     };
     int port = options.port;
     if (options.startDelay > 0) {
-        std::fprintf(stderr, "cardwright-sim: listening in %.1f s (--start-delay)\n",
-                     options.startDelay);
+        char delay[32];
+        std::snprintf(delay, sizeof delay, "%.1f", options.startDelay);
+        log::line(std::string("listening in ") + delay + " s (--start-delay)");
         std::thread([&, delay = options.startDelay] {
             std::this_thread::sleep_for(std::chrono::duration<double>(delay));
             listenAndServe();
@@ -153,7 +153,7 @@ int main(int argc, char** argv) {
         try {
             server.listen();
         } catch (const std::exception& e) {
-            std::fprintf(stderr, "cardwright-sim: %s\n", e.what());
+            log::line(e.what());
             engine.stop();
             return 1;
         }
@@ -177,8 +177,7 @@ int main(int argc, char** argv) {
     // down), and the server's threads, which it waits for, end promptly.
     engine.stop();
     server.terminate();
-    std::fprintf(stderr, "cardwright-sim: stopped\n");
-    std::fflush(stderr);
+    log::line("stopped"); // and everything logged before it
     std::fflush(stdout);
     // The signal thread is still parked in sigwait; the roster is closed, so
     // leave without unwinding.

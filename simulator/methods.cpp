@@ -1,5 +1,6 @@
 #include "methods.h"
 
+#include "log.h"
 #include "text.h"
 
 #include <xmlrpc-c/base.h>
@@ -226,7 +227,7 @@ void logCall(Engine& engine, const std::string& method, double milliseconds,
     for (auto& c : line)
         if (static_cast<unsigned char>(c) < 0x20)
             c = ' ';
-    std::fprintf(stderr, "cardwright-sim: %s\n", line.c_str());
+    log::soon(line);
     engine.recordCall(line);
 }
 

@@ -38,7 +38,7 @@ def sample_dir():
 
 
 class Sim:
-    def __init__(self, *args, design=True, directory=None, wait_listen=True, timeout=30):
+    def __init__(self, *args, design=True, directory=None, wait_listen=True, timeout=30, read_log=True):
         self.dir = directory or sample_dir()
         self.design = os.path.join(self.dir, "visitors.idc")
         cmd = [SIM, "--show", "hidden", "--port", "0", "--print-dir", os.path.join(self.dir, "prints"),
@@ -49,6 +49,7 @@ class Sim:
         env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
         self.proc = subprocess.Popen(cmd, stderr=subprocess.PIPE, text=True, env=env)
         self.lines = []
+        self.read_log = read_log  # False: stderr is left unread once it is listening
         self.port = None
         self._listening = threading.Event()
         self._reader = threading.Thread(target=self._read_stderr, daemon=True)
@@ -63,6 +64,8 @@ class Sim:
             if m:
                 self.port = int(m.group(1))
                 self._listening.set()
+                if not self.read_log:
+                    return
         self._listening.set()
 
     def wait_listening(self, timeout=30):

@@ -1,6 +1,7 @@
 """Hostile clients: calls built to crash, stall or exhaust the server are
 refused promptly, and well-behaved clients are served meanwhile."""
 import http.client
+import os
 import resource
 import select
 import socket
@@ -158,5 +159,26 @@ with Sim() as sim:
     peak = peak_kib(sim.proc.pid)
     c.check(sanitized or peak < 400 * 1024, f"memory peak {peak // 1024} MiB")
     c.check(s.GetCount()["Total"] == 300, "still answering")
+
+# A log nobody reads (a full pipe) holds up no call: lines past what waits
+# are dropped and counted once the log is read again.
+with Sim(read_log=False) as sim:
+    s = sim.proxy()
+    sim.wait_idle(s)
+    slowest, calls, started = 0.0, 0, time.monotonic()
+    # Past a pipe's 64 KiB of lines, and past the second the log waits for it.
+    while calls < 3000 or time.monotonic() - started < 1.5:
+        t0 = time.monotonic()
+        s.GetCount()
+        slowest = max(slowest, time.monotonic() - t0)
+        calls += 1
+    c.check(slowest < 0.5, f"{calls} calls with stderr unread, slowest {slowest:.2f} s")
+    fd, tail, deadline = sim.proc.stderr.fileno(), b"", time.monotonic() + 10
+    while b"log lines dropped" not in tail and time.monotonic() < deadline:
+        if select.select([fd], [], [], 0.5)[0]:
+            tail = (tail + os.read(fd, 1 << 16))[-4096:]
+        else:
+            s.GetCount()  # a line to carry the count
+    c.check(b"log lines dropped: stderr took nothing" in tail, f"the loss is reported: {tail[-300:]!r}")
 
 c.done()
