@@ -43,6 +43,17 @@ constexpr const char* kXml = "text/xml; charset=utf-8";
 // any XML-RPC client needs; larger heads are refused with 431.
 constexpr std::size_t kConnectionMemory = 16u << 10;
 
+// jemalloc's control entry when the program runs on it (cardwright-sim does;
+// sanitizer builds and test programs run on glibc's malloc).
+extern "C" int mallctl(const char*, void*, size_t*, void*, size_t) __attribute__((weak));
+
+void releaseFreeMemory() {
+    if (mallctl) // "arena.<MALLCTL_ARENAS_ALL>.purge": every arena's unused pages
+        mallctl("arena.4096.purge", nullptr, nullptr, nullptr, 0);
+    else
+        malloc_trim(0);
+}
+
 long long ticksNow() {
     return Clock::now().time_since_epoch().count();
 }
@@ -373,7 +384,7 @@ struct HttpServer::Impl {
             std::binary_semaphore* taken = nullptr;
             ~Turn() {
                 if (taken) {
-                    malloc_trim(0); // give back what the parse took
+                    releaseFreeMemory(); // give back what the parse took
                     taken->release();
                 }
             }
