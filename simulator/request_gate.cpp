@@ -25,6 +25,10 @@ bool startsWith(std::string_view text, std::string_view prefix) {
 
 enum class Encoding { Utf8, Latin1 };
 
+bool endsName(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '/' || c == '>';
+}
+
 // Where the encoding name of an XML declaration sits: [begin, end) of the
 // text between its quotes; begin == end when none is declared.
 std::pair<std::size_t, std::size_t> declaredEncoding(std::string_view body) {
@@ -120,15 +124,17 @@ std::string scanMarkup(std::string_view text) {
         if (p[1] == '?') {
             next = find(p + 2, "?>");
             next = next ? next + 2 : nullptr;
-        } else if (startsWith(here, "<!--")) {
-            next = find(p + 4, "-->");
-            next = next ? next + 3 : nullptr;
-        } else if (startsWith(here, "<![CDATA[")) {
-            next = find(p + 9, "]]>");
-            next = next ? next + 3 : nullptr;
         } else if (p[1] == '!') {
-            // Entities are declared there; XML-RPC has no use for them.
-            return "XML-RPC calls may not contain a DOCTYPE or other declaration";
+            if (startsWith(here, "<!--")) {
+                next = find(p + 4, "-->");
+                next = next ? next + 3 : nullptr;
+            } else if (startsWith(here, "<![CDATA[")) {
+                next = find(p + 9, "]]>");
+                next = next ? next + 3 : nullptr;
+            } else {
+                // Entities are declared there; XML-RPC has no use for them.
+                return "XML-RPC calls may not contain a DOCTYPE or other declaration";
+            }
         } else if (p[1] == '/') {
             next = static_cast<const char*>(std::memchr(p, '>', static_cast<std::size_t>(end - p)));
             next = next ? next + 1 : nullptr;
@@ -136,7 +142,7 @@ std::string scanMarkup(std::string_view text) {
         } else {
             const char* name = p + 1;
             const char* nameEnd = name;
-            while (nameEnd < end && !std::strchr(" \t\r\n/>", *nameEnd))
+            while (nameEnd < end && !endsName(*nameEnd))
                 ++nameEnd;
             if (++elements > gate::kMaxElements)
                 return "more than " + std::to_string(gate::kMaxElements) + " elements";
