@@ -5,7 +5,11 @@ same SQLite roster over HTTP/1.1 keep-alive. The load comes from
 getrecord_load (C, libcurl, one kept-alive connection per client).
 
     bench/simulator/getrecord_bench.py PATH/TO/cardwright-sim PATH/TO/getrecord_load \\
-        [--seconds 5] [--rounds 3] [--clients 16]
+        [--floor PATH/TO/registry_floor] [--seconds 5] [--rounds 3] [--clients 16]
+
+With --floor, registry_floor (libmicrohttpd and xmlrpc-c's registry alone,
+answering the same records) runs beside them: the least a call can cost while
+xmlrpc-c parses it.
 
 Server CPU is the server process's user + system time from /proc/PID/stat
 over a one-client run, divided by the calls answered. Prints a Markdown table."""
@@ -89,6 +93,7 @@ def main():
     ap.add_argument("--seconds", type=float, default=5.0)
     ap.add_argument("--rounds", type=int, default=3)
     ap.add_argument("--clients", type=int, default=16)
+    ap.add_argument("--floor", help="registry_floor, run beside the two")
     args = ap.parse_args()
     work = tempfile.mkdtemp(prefix="cwsim-bench-")
     shutil.copy(os.path.join(SAMPLES, "visitors.idc"), work)
@@ -120,6 +125,14 @@ def main():
     ready.wait(30)
 
     servers = [("cardwright-sim", sim.pid, port), ("Python", py.pid, py_port.value)]
+    floor = None
+    if args.floor:
+        floor = subprocess.Popen([args.floor, os.path.join(work, "visitors.db")], stdout=subprocess.PIPE,
+                                 text=True)
+        m = re.search(r"listening on http://[^ ]*:(\d+)/RPC2", floor.stdout.readline())
+        if not m:
+            sys.exit("registry_floor did not start")
+        servers.append(("xmlrpc-c floor", floor.pid, int(m.group(1))))
     for _, _, p in servers:  # warm-up: caches, threads, first statements
         load(args.load, p, 2, 0.5)
     print(f"GetRecord(Id=N), {args.seconds:.0f} s per run, {args.rounds} rounds, {os.cpu_count()} CPUs, "
@@ -135,9 +148,15 @@ def main():
             print(f"| {r} | {name} | {rate1:,.0f} | {cpu:.1f} us | {rate16:,.0f} |", flush=True)
     print()
     for r, ((cpu_a, rate_a), (cpu_b, rate_b)) in enumerate(zip(results["cardwright-sim"], results["Python"]), 1):
-        print(f"round {r}: CPU per call {cpu_b / cpu_a:.1f}x less than Python; "
+        floor_text = ""
+        if floor:
+            cpu_f = results["xmlrpc-c floor"][r - 1][0]
+            floor_text = f"; the floor {cpu_b / cpu_f:.1f}x less"
+        print(f"round {r}: CPU per call {cpu_b / cpu_a:.1f}x less than Python{floor_text}; "
               f"{args.clients} clients {rate_a / rate_b:.1f}x Python's calls per second")
 
+    if floor:
+        floor.terminate()
     py.terminate()
     sim.send_signal(signal.SIGTERM)
     sim.wait(10)
