@@ -7,9 +7,11 @@
 #include <xmlrpc-c/base.hpp>
 #include <xmlrpc-c/girerr.hpp>
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -220,7 +222,9 @@ void logCall(Engine& engine, const std::string& method, double milliseconds,
     ++loggedHere;
     char ms[32];
     auto end = std::to_chars(ms, ms + sizeof ms, milliseconds, std::chars_format::fixed, 2).ptr;
-    std::string line = method + " " + std::string(ms, end) + " ms " + outcome;
+    std::string line;
+    line.reserve(method.size() + static_cast<std::size_t>(end - ms) + outcome.size() + 5);
+    line.append(method).append(" ").append(ms, end).append(" ms ").append(outcome);
     if (line.size() > 500)
         line.resize(500);
     // One line per call, whatever the call held: no line breaks from its texts.
@@ -251,27 +255,67 @@ Pairs argumentsOf(const MethodInfo& info, const xmlrpc_c::paramList& params) {
     const xmlrpc_c::value& v = params[0];
     if (v.type() != xmlrpc_c::value::TYPE_STRUCT)
         fault(code::BadArgument, name + " takes one struct of Name=Value strings");
-    // xmlrpc-c hands the struct over as a map: members come sorted by name,
-    // and a name repeated in one call keeps its last value.
-    std::map<std::string, xmlrpc_c::value> members = xmlrpc_c::value_struct(v);
-    if (!takesStruct && !members.empty())
+    // Members come sorted by name, and a name repeated in one call keeps its
+    // last value (xmlrpc-c's struct keeps one member per name). Read from the
+    // C struct: the C++ map of value handles cost more than the method.
+    struct Held { // the references the C calls hand out
+        xmlrpc_value* p = nullptr;
+        ~Held() {
+            if (p)
+                xmlrpc_DECREF(p);
+        }
+    };
+    Held s{v.cValue()};
+    xmlrpc_env env;
+    xmlrpc_env_init(&env);
+    int count = xmlrpc_struct_size(&env, s.p);
+    if (!takesStruct && count > 0)
         fault(code::BadArgument, name + " takes no arguments");
     Pairs out;
-    for (const auto& [key, member] : members) {
-        switch (member.type()) {
-        case xmlrpc_c::value::TYPE_STRING:
-            out.emplace_back(key, std::string(xmlrpc_c::value_string(member)));
+    out.reserve(static_cast<std::size_t>(std::max(count, 0)));
+    auto readText = [&env](xmlrpc_value* text) {
+        const char* chars = nullptr;
+        size_t length = 0;
+        xmlrpc_read_string_lp(&env, text, &length, &chars);
+        std::string copy = env.fault_occurred ? std::string() : std::string(chars, length);
+        std::free(const_cast<char*>(chars));
+        return copy;
+    };
+    for (int i = 0; i < count && !env.fault_occurred; ++i) {
+        Held key, member;
+        xmlrpc_struct_read_member(&env, s.p, static_cast<unsigned>(i), &key.p, &member.p);
+        if (env.fault_occurred)
             break;
-        case xmlrpc_c::value::TYPE_INT:
-            out.emplace_back(key, std::to_string(static_cast<int>(xmlrpc_c::value_int(member))));
+        std::string keyText = readText(key.p);
+        switch (xmlrpc_value_type(member.p)) {
+        case XMLRPC_TYPE_STRING:
+            out.emplace_back(std::move(keyText), readText(member.p));
             break;
-        case xmlrpc_c::value::TYPE_BOOLEAN:
-            out.emplace_back(key, static_cast<bool>(xmlrpc_c::value_boolean(member)) ? "1" : "0");
+        case XMLRPC_TYPE_INT: {
+            int n = 0;
+            xmlrpc_read_int(&env, member.p, &n);
+            out.emplace_back(std::move(keyText), std::to_string(n));
             break;
+        }
+        case XMLRPC_TYPE_BOOL: {
+            xmlrpc_bool b = 0;
+            xmlrpc_read_bool(&env, member.p, &b);
+            out.emplace_back(std::move(keyText), b ? "1" : "0");
+            break;
+        }
         default:
-            fault(code::BadArgument, name + ": member '" + key + "' must be a string");
+            xmlrpc_env_clean(&env);
+            fault(code::BadArgument, name + ": member '" + keyText + "' must be a string");
         }
     }
+    if (env.fault_occurred) {
+        std::string why = env.fault_string ? env.fault_string : "unknown";
+        xmlrpc_env_clean(&env);
+        fault(code::BadArgument, name + ": " + why);
+    }
+    xmlrpc_env_clean(&env);
+    std::sort(out.begin(), out.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
     return out;
 }
 

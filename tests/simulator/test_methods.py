@@ -1,5 +1,6 @@
 """Every remote method once through Python's xmlrpc.client, with the answers
 checked against the sample design and roster."""
+import http.client
 import os
 import struct
 import xmlrpc.client
@@ -62,6 +63,21 @@ with Sim() as sim:
     c.check(list(rec)[0] == "Id" and rec["Id"] == 1 and rec["BadgeNumber"] == "1001", f"GetRecord current: {rec}")
     c.check(rec["Photo"].startswith("PNG"), "generated photo present")
     c.check(s.GetRecord({"BadgeNumber": "1005"})["Id"] == 5, "GetRecord by criteria")
+    # Members arrive as texts: numbers and yes/no read as such; a repeated name keeps its last value.
+    repeated = ("<?xml version='1.0'?><methodCall><methodName>GetRecord</methodName><params><param><value><struct>"
+                "<member><name>Id</name><value>4</value></member><member><name>Id</name><value>7</value></member>"
+                "</struct></value></param></params></methodCall>")
+    for criteria, want in [({"Id": 5}, 5), ({"Id": True}, 1), ({"Id": "7", "BadgeNumber": "1007"}, 7),
+                           (repeated, 7)]:
+        if isinstance(criteria, str):
+            conn = http.client.HTTPConnection("127.0.0.1", sim.port, timeout=10)
+            conn.request("POST", "/RPC2", criteria, {"Content-Type": "text/xml"})
+            got = xmlrpc.client.loads(conn.getresponse().read())[0][0]["Id"]
+            conn.close()
+        else:
+            got = s.GetRecord(criteria)["Id"]
+        c.check(got == want, f"GetRecord({str(criteria)[:60]}): Id {got}, expected {want}")
+    c.fault(lambda: s.GetRecord({"Id": 1.5}), 3, "a member that is not a text", "must be a string")
     c.fault(lambda: s.GetRecord({"FirstName": "Nobody"}), 6, "GetRecord without match")
     c.fault(lambda: s.GetRecord({"Shoe": "x"}), 2, "GetRecord unknown field", "Shoe")
     info = s.GetProgramInfo()
