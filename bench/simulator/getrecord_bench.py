@@ -14,6 +14,7 @@ xmlrpc-c parses it.
 Server CPU is the server process's user + system time from /proc/PID/stat
 over a one-client run, divided by the calls answered. Prints a Markdown table."""
 import argparse
+import atexit
 import os
 import re
 import shutil
@@ -32,6 +33,8 @@ from xmlrpc.server import SimpleXMLRPCRequestHandler, SimpleXMLRPCServer
 HERE = os.path.dirname(os.path.abspath(__file__))
 SAMPLES = os.path.join(HERE, "..", "..", "samples")
 TICK = os.sysconf("SC_CLK_TCK")
+CHILDREN = []  # servers started here, stopped however the script ends
+atexit.register(lambda: [p.kill() for p in CHILDREN if p.poll() is None])
 
 
 class KeepAliveHandler(SimpleXMLRPCRequestHandler):
@@ -104,6 +107,7 @@ def main():
     with open(log_path, "w") as log:
         sim = subprocess.Popen([args.sim, "--design", os.path.join(work, "visitors.idc"), "--show", "hidden",
                                 "--port", "0"], stderr=log, env=dict(os.environ, QT_QPA_PLATFORM="offscreen"))
+        CHILDREN.append(sim)
     port = None
     deadline = time.monotonic() + 60
     while port is None and sim.poll() is None and time.monotonic() < deadline:
@@ -129,6 +133,7 @@ def main():
     if args.floor:
         floor = subprocess.Popen([args.floor, os.path.join(work, "visitors.db")], stdout=subprocess.PIPE,
                                  text=True)
+        CHILDREN.append(floor)
         m = re.search(r"listening on http://[^ ]*:(\d+)/RPC2", floor.stdout.readline())
         if not m:
             sys.exit("registry_floor did not start")

@@ -82,10 +82,13 @@ static void* run(void* arg) {
         CURLcode rc = curl_easy_perform(curl);
         curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
         if (rc != CURLE_OK || status != 200 || !answer.data || strstr(answer.data, "<fault>") ||
-            !strstr(answer.data, expected))
-            ++c->errors;
-        else
+            !strstr(answer.data, expected)) {
+            if (c->errors++ == 0) /* the first failure says what went wrong */
+                fprintf(stderr, "client %d, Id %d: %s, HTTP %ld: %.300s\n", c->index, id,
+                        curl_easy_strerror(rc), status, answer.data ? answer.data : "");
+        } else {
             ++c->calls;
+        }
     }
     free(answer.data);
     curl_slist_free_all(headers);
