@@ -19,7 +19,7 @@ namespace {
 constexpr std::string_view kPrefix = "cardwright-sim: ";
 constexpr std::size_t kMaxWaiting = 1u << 20;
 // How long the writer lets lines gather after a write.
-constexpr auto kGather = std::chrono::milliseconds(10);
+constexpr auto kGather = std::chrono::milliseconds(50);
 
 // A stderr that takes nothing for this long (a pipe nobody reads) loses
 // what was to be written instead of holding up the server.
