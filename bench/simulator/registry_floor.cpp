@@ -44,7 +44,8 @@ void loadRoster(const char* path) {
                 v = xmlrpc_int_new(&env, sqlite3_column_int(rows, i));
             } else if (sqlite3_column_type(rows, i) == SQLITE_BLOB &&
                        sqlite3_column_bytes(rows, i) > 0) {
-                std::string text = "PNG, " + std::to_string(sqlite3_column_bytes(rows, i)) + " bytes";
+                std::string text =
+                    "PNG, " + std::to_string(sqlite3_column_bytes(rows, i)) + " bytes";
                 v = xmlrpc_string_new(&env, text.c_str());
             } else {
                 const auto* text = sqlite3_column_text(rows, i);
@@ -65,8 +66,8 @@ class GetRecord : public xmlrpc_c::method {
     void execute(const xmlrpc_c::paramList& params, xmlrpc_c::value* result) override {
         auto criteria = params.getStruct(0);
         auto id = criteria.find("Id");
-        auto found = id == criteria.end() ? records.end()
-                                          : records.find(xmlrpc_c::value_string(id->second));
+        auto found =
+            id == criteria.end() ? records.end() : records.find(xmlrpc_c::value_string(id->second));
         if (found == records.end())
             throw xmlrpc_c::fault("Record not found", static_cast<xmlrpc_c::fault::code_t>(6));
         *result = found->second;
