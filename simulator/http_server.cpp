@@ -406,6 +406,16 @@ struct HttpServer::Impl {
             response =
                 faultAnswer(code::Internal, std::string("Cannot process the call: ") + e.what());
         }
+        // Nothing ran and the answer is a fault: the registry refused the
+        // call itself. One that is not XML-RPC at all is told so plainly.
+        if (callsLoggedOnThisThread() == logged &&
+            std::string_view(response).substr(0, 128).find("<fault>") != std::string_view::npos) {
+            if (auto why = malformedCall(body); !why.empty()) {
+                logCall(*engine, "(request)", elapsed(),
+                        "fault " + std::to_string(code::BadArgument) + ": " + why);
+                return faultAnswer(code::BadArgument, why);
+            }
+        }
         std::string().swap(body);
         if (response.size() > http::kMaxAnswer) {
             std::string why = "The answer would be " + std::to_string(response.size() >> 20) +

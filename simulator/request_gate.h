@@ -1,7 +1,7 @@
 // The checks a call passes before xmlrpc-c's registry sees it: a text
-// encoding XML-RPC clients send, no DOCTYPE, bounded nesting and size, and
-// well-formed XML naming a method. They cost far less than what they keep
-// away: entity expansion, recursion on deep nesting, memory per value.
+// encoding XML-RPC clients send, no DOCTYPE, bounded nesting and size, and a
+// multicall of bounded length. They cost far less than what they keep away:
+// entity expansion, recursion on deep nesting, memory per value.
 #pragma once
 
 #include <cstddef>
@@ -27,5 +27,12 @@ struct GateVerdict {
 // Checks `body` and, where it is ISO-8859-1 or starts with a byte order mark,
 // rewrites it as plain UTF-8 for the registry.
 GateVerdict checkCall(std::string& body);
+
+// Why a call that passed the gate and that the registry refused is not a
+// call: not well-formed XML, or another root than <methodCall>. Empty when
+// it is neither, and the registry's own fault stands. (xmlrpc-c's parser
+// checks well-formedness anyway; this only puts it in our words, so the
+// calls that are fine are parsed once.)
+std::string malformedCall(const std::string& body);
 
 } // namespace cwsim
