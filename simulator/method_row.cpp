@@ -40,6 +40,16 @@ std::string takenNames(const MethodRow& row) {
 
 } // namespace
 
+Members membersOf(const RecordAnswer& answer) {
+    const Record& rec = *answer.record;
+    Members out;
+    out.reserve(rec.values.size() + 1);
+    out.emplace_back("Id", static_cast<int>(rec.id));
+    for (std::size_t i = 0; i < rec.values.size(); ++i)
+        out.emplace_back((*answer.names)[i], rec.values[i]);
+    return out;
+}
+
 Args::Args(const MethodRow& row, const Pairs& given) : row_(&row) {
     // Where the other members are field names, the named ones match exactly
     // as field names do; elsewhere any case will do.

@@ -6,6 +6,7 @@
 #include "state.h"
 
 #include <array>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -20,8 +21,14 @@ using Members = std::vector<std::pair<std::string, Value>>;
 struct Png {
     std::string bytes;
 };
+// A record as GetRecord answers it: Id, then each field by name.
+struct RecordAnswer {
+    RecordRef record;
+    std::shared_ptr<const std::vector<std::string>> names; // parallel to record->values
+};
+Members membersOf(const RecordAnswer& answer);
 // A command answers nothing here (the caller answers true) or a line for the log.
-using Answer = std::variant<std::monostate, bool, int, std::string, Members, Png>;
+using Answer = std::variant<std::monostate, bool, int, std::string, Members, Png, RecordAnswer>;
 
 // What a method makes of the members its row does not name.
 enum class Others {

@@ -16,6 +16,7 @@
 #include <memory>
 #include <mutex>
 #include <stdexcept>
+#include <unordered_map>
 #include <variant>
 
 namespace cwsim {
@@ -385,6 +386,26 @@ class StructCache {
         return value;
     }
 
+    // A record's struct, by the record it was made of: the roster hands out
+    // the same record until a change, so no members are even compared.
+    xmlrpc_c::value get(const RecordAnswer& answer) {
+        const Record* key = answer.record.get();
+        {
+            std::lock_guard lock(mutex_);
+            if (auto it = records_.find(key); it != records_.end())
+                return it->second.value;
+        }
+        Members members = membersOf(answer);
+        auto value = orderedStruct(members);
+        if (!worthKeeping(members))
+            return value;
+        std::lock_guard lock(mutex_);
+        if (records_.size() >= kMaxStructs)
+            records_.clear();
+        records_.emplace(key, Kept{answer.record, value});
+        return value;
+    }
+
   private:
     static bool worthKeeping(const Members& members) {
         if (members.size() > 64)
@@ -399,6 +420,11 @@ class StructCache {
     static constexpr std::size_t kMaxStructs = 512;
     std::mutex mutex_;
     std::map<Members, xmlrpc_c::value> built_;
+    struct Kept {
+        RecordRef record; // held, so that its address names it alone
+        xmlrpc_c::value value;
+    };
+    std::unordered_map<const Record*, Kept> records_;
 };
 
 StructCache structs;
@@ -414,6 +440,7 @@ xmlrpc_c::value toValue(Answer&& answer) {
             return xmlrpc_c::value_string(carriedText(text));
         }
         xmlrpc_c::value operator()(const Members& members) const { return structs.get(members); }
+        xmlrpc_c::value operator()(const RecordAnswer& record) const { return structs.get(record); }
         xmlrpc_c::value operator()(const Png& png) const {
             return xmlrpc_c::value_bytestring(
                 std::vector<unsigned char>(png.bytes.begin(), png.bytes.end()));

@@ -23,16 +23,6 @@ const char* onOff(bool b) {
     return b ? "On" : "Off";
 }
 
-Members recordMembers(S& app, Record rec) {
-    const auto& fields = app.roster->fields();
-    Members out;
-    out.reserve(fields.size() + 1);
-    out.emplace_back("Id", static_cast<int>(rec.id));
-    for (std::size_t i = 0; i < fields.size(); ++i)
-        out.emplace_back(fields[i]->name, std::move(rec.values[i]));
-    return out;
-}
-
 // Field=NAME of the picture getters (it must hold this kind), or the design's
 // first field of the kind; its name kept in a.text.
 template <FieldKind Kind> void pictureField(S& app, A& a) {
@@ -157,12 +147,12 @@ const std::vector<MethodRow>& queryRows() {
                  if (!rec)
                      throw CwError(code::NotFound,
                                    "Record " + std::to_string(id) + " does not exist");
-                 return recordMembers(app, std::move(*rec));
+                 return RecordAnswer{std::move(rec), app.roster->fieldNames()};
              }
              auto rec = app.roster->first(a.others());
              if (!rec)
                  throw CwError(code::NotFound, "No record matches the GetRecord criteria");
-             return recordMembers(app, std::move(*rec));
+             return RecordAnswer{std::move(rec), app.roster->fieldNames()};
          }},
         {"GetCurrent",
          {},

@@ -28,6 +28,10 @@ void bindText(sqlite3_stmt* st, int index, const std::string& text) {
 } // namespace
 
 Roster::Roster(const Design& design) : design_(design), fields_(design.dataFields()) {
+    auto names = std::make_shared<std::vector<std::string>>();
+    for (const auto* f : fields_)
+        names->push_back(f->name);
+    names_ = std::move(names);
     columnsSql_ = "SELECT Id";
     for (const auto* f : fields_)
         columnsSql_ +=
@@ -247,7 +251,7 @@ namespace {
 // The cached answer for `key`, or what `read` finds, kept for next time. A
 // full cache starts again rather than tracking age: reads repeat in runs.
 template <class Cache, class Key, class Read>
-std::optional<Record> cachedRead(Cache& cache, const Key& key, std::size_t limit, Read read) {
+RecordRef cachedRead(Cache& cache, const Key& key, std::size_t limit, Read read) {
     if (auto it = cache.find(key); it != cache.end())
         return it->second;
     auto rec = read();
@@ -259,11 +263,11 @@ std::optional<Record> cachedRead(Cache& cache, const Key& key, std::size_t limit
 
 } // namespace
 
-std::optional<Record> Roster::get(std::int64_t id) {
+RecordRef Roster::get(std::int64_t id) {
     return cachedRead(getCache_, id, kMaxCached, [&] { return read(id); });
 }
 
-std::optional<Record> Roster::read(std::int64_t id) {
+RecordRef Roster::read(std::int64_t id) {
     if (!getStmt_ && sqlite3_prepare_v3(db_, getSql_.c_str(), -1, SQLITE_PREPARE_PERSISTENT,
                                         &getStmt_, nullptr) != SQLITE_OK)
         fail("Roster query failed");
@@ -272,17 +276,17 @@ std::optional<Record> Roster::read(std::int64_t id) {
     sqlite3_bind_int64(st, 1, id);
     int rc = sqlite3_step(st);
     if (rc == SQLITE_DONE)
-        return std::nullopt;
+        return nullptr;
     if (rc != SQLITE_ROW)
         fail("Cannot read record " + std::to_string(id));
-    return readRecord(st);
+    return std::make_shared<const Record>(readRecord(st));
 }
 
-std::optional<Record> Roster::first(const Pairs& criteria) {
+RecordRef Roster::first(const Pairs& criteria) {
     return cachedRead(firstCache_, criteria, kMaxCached, [&] { return readFirst(criteria); });
 }
 
-std::optional<Record> Roster::readFirst(const Pairs& criteria) {
+RecordRef Roster::readFirst(const Pairs& criteria) {
     // One statement, so one read transaction: selecting the ids and then
     // reading the first took the WAL read lock twice.
     auto* st = prepare(columnsSql_ + " FROM records" + where(criteria) + " ORDER BY Id LIMIT 1");
@@ -291,10 +295,10 @@ std::optional<Record> Roster::readFirst(const Pairs& criteria) {
         bindText(st, static_cast<int>(i + 1), criteria[i].second);
     int rc = sqlite3_step(st);
     if (rc == SQLITE_DONE)
-        return std::nullopt;
+        return nullptr;
     if (rc != SQLITE_ROW)
         fail("Cannot select records");
-    return readRecord(st);
+    return std::make_shared<const Record>(readRecord(st));
 }
 
 std::optional<std::string> Roster::picture(std::int64_t id, const std::string& field) {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -26,6 +27,9 @@ struct Record {
     std::vector<std::string> values; // parallel to Design::dataFields(); pictures: "" when absent
     std::vector<bool> hasPicture;    // parallel too; true where a picture is stored
 };
+// A record as read, shared with the roster's cache: until the next change,
+// reading it again gives the same object, so what is made of it can be kept.
+using RecordRef = std::shared_ptr<const Record>;
 
 class RosterError : public std::runtime_error {
   public:
@@ -44,6 +48,8 @@ class Roster {
     bool created() const { return created_; } // the file did not exist before
     // The design's data fields, in the order of Record::values.
     const std::vector<const FieldDef*>& fields() const { return fields_; }
+    // Their names, shared with the answers made of records.
+    const std::shared_ptr<const std::vector<std::string>>& fieldNames() const { return names_; }
 
     // Runs `body` in one transaction: committed when it returns, rolled back
     // when it throws. Nested calls join the outer transaction.
@@ -53,9 +59,9 @@ class Roster {
     std::int64_t add(const Pairs& values);
     void update(std::int64_t id, const Pairs& values);
     void setPicture(std::int64_t id, const std::string& field, const std::string& png);
-    std::optional<Record> get(std::int64_t id);
+    RecordRef get(std::int64_t id); // null when there is none
     // The first record, in id order, matching every criterion (as select).
-    std::optional<Record> first(const Pairs& criteria);
+    RecordRef first(const Pairs& criteria);
     // get and first answer from a cache that every transaction empties.
     std::optional<std::string> picture(std::int64_t id, const std::string& field);
     // Ids of the records matching every criterion, in id order. A value with
@@ -90,6 +96,7 @@ class Roster {
 
     const Design& design_;
     std::vector<const FieldDef*> fields_;
+    std::shared_ptr<const std::vector<std::string>> names_;
     std::string columnsSql_; // "SELECT Id, <a record's columns>"
     std::string getSql_;     // reading one record: made once, prepared once
     sqlite3_stmt* getStmt_ = nullptr;
@@ -105,10 +112,10 @@ class Roster {
     // processes only read the roster while this one has it open.
     static constexpr std::size_t kMaxCached = 4096;
     void forget();
-    std::optional<Record> read(std::int64_t id);
-    std::optional<Record> readFirst(const Pairs& criteria);
-    std::map<Pairs, std::optional<Record>> firstCache_;
-    std::map<std::int64_t, std::optional<Record>> getCache_;
+    RecordRef read(std::int64_t id);
+    RecordRef readFirst(const Pairs& criteria);
+    std::map<Pairs, RecordRef> firstCache_;
+    std::map<std::int64_t, RecordRef> getCache_;
 };
 
 } // namespace cwsim

@@ -46,7 +46,11 @@ class EngineTest : public testing::Test {
         return 0;
     }
 
-    static Members members(const Answer& a) { return std::get<Members>(a); }
+    static Members members(const Answer& a) {
+        if (const auto* rec = std::get_if<RecordAnswer>(&a))
+            return membersOf(*rec);
+        return std::get<Members>(a);
+    }
     static std::string errorMessage(Engine& e, const Pairs& args) {
         return std::get<std::string>(e.call("GetErrorMessage", args));
     }
