@@ -12,13 +12,17 @@ answering the same records) runs beside them: the least a call can cost while
 xmlrpc-c parses it.
 
 Server CPU is the server process's user + system time from /proc/PID/stat
-over a one-client run, divided by the calls answered. Prints a Markdown table."""
+over one-client runs, divided by the calls answered. The one-client runs take
+turns of --slice seconds (the servers in turn, each turn starting with another
+one), so that what else the machine is doing weighs on each server alike.
+Prints a Markdown table and the median ratio of the rounds."""
 import argparse
 import atexit
 import os
 import re
 import shutil
 import signal
+import statistics
 import socketserver
 import sqlite3
 import subprocess
@@ -89,6 +93,24 @@ def measure(program, pid, port, clients, seconds):
     return calls / took, (cpu_seconds(pid) - cpu0) / calls * 1e6
 
 
+def side_by_side(program, servers, seconds, slice_seconds):
+    """One client's calls per second and server CPU per call for each server,
+    measured in turns of slice_seconds (the first to go changing each turn), so
+    that a change in the machine's load falls on all of them alike."""
+    totals = {name: [0, 0.0, 0.0] for name, _, _ in servers}  # calls, seconds, CPU seconds
+    turns = max(1, round(seconds / slice_seconds))
+    for turn in range(turns):
+        k = turn % len(servers)
+        for name, pid, port in servers[k:] + servers[:k]:
+            cpu0 = cpu_seconds(pid)
+            calls, took = load(program, port, 1, seconds / turns)
+            t = totals[name]
+            t[0] += calls
+            t[1] += took
+            t[2] += cpu_seconds(pid) - cpu0
+    return {name: (calls / took, cpu / calls * 1e6) for name, (calls, took, cpu) in totals.items()}
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("sim")
@@ -96,6 +118,7 @@ def main():
     ap.add_argument("--seconds", type=float, default=5.0)
     ap.add_argument("--rounds", type=int, default=3)
     ap.add_argument("--clients", type=int, default=16)
+    ap.add_argument("--slice", type=float, default=1.0, help="seconds per turn of the one-client runs")
     ap.add_argument("--floor", help="registry_floor, run beside the two")
     args = ap.parse_args()
     work = tempfile.mkdtemp(prefix="cwsim-bench-")
@@ -140,25 +163,30 @@ def main():
         servers.append(("xmlrpc-c floor", floor.pid, int(m.group(1))))
     for _, _, p in servers:  # warm-up: caches, threads, first statements
         load(args.load, p, 2, 0.5)
-    print(f"GetRecord(Id=N), {args.seconds:.0f} s per run, {args.rounds} rounds, {os.cpu_count()} CPUs, "
+    print(f"GetRecord(Id=N), {args.seconds:.0f} s per run (one client: in turns of {args.slice:g} s), "
+          f"{args.rounds} rounds, {os.cpu_count()} CPUs, "
           f"load average {os.getloadavg()[0]:.1f}\n")
     print(f"| round | server | 1 client: calls/s | server CPU per call | {args.clients} clients: calls/s |")
     print("|---:|---|---:|---:|---:|")
     results = {name: [] for name, _, _ in servers}
     for r in range(1, args.rounds + 1):
+        one = side_by_side(args.load, servers, args.seconds, args.slice)
         for name, pid, p in servers:
-            rate1, cpu = measure(args.load, pid, p, 1, args.seconds)
+            rate1, cpu = one[name]
             rate16, _ = measure(args.load, pid, p, args.clients, args.seconds)
             results[name].append((cpu, rate16))
             print(f"| {r} | {name} | {rate1:,.0f} | {cpu:.1f} us | {rate16:,.0f} |", flush=True)
     print()
+    ratios = []
     for r, ((cpu_a, rate_a), (cpu_b, rate_b)) in enumerate(zip(results["cardwright-sim"], results["Python"]), 1):
         floor_text = ""
         if floor:
             cpu_f = results["xmlrpc-c floor"][r - 1][0]
             floor_text = f"; the floor {cpu_b / cpu_f:.1f}x less"
+        ratios.append(cpu_b / cpu_a)
         print(f"round {r}: CPU per call {cpu_b / cpu_a:.1f}x less than Python{floor_text}; "
               f"{args.clients} clients {rate_a / rate_b:.1f}x Python's calls per second")
+    print(f"median of {len(ratios)} rounds: CPU per call {statistics.median(ratios):.2f}x less than Python")
 
     if floor:
         floor.terminate()
