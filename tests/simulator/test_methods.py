@@ -125,6 +125,7 @@ with Sim() as sim:
     c.check(s.GetRecord()["Host"] == "Ada Berg", "Update")
     ok(s, sim, "Edit", {"Company": "Acme Ltd"})
     c.check(s.GetRecord()["Company"] == "Acme Ltd", "Edit")
+    c.check(s.GetRecord({"Id": "7"})["LastName"] != "Revised", "Revise: read before (answers are kept)")
     ok(s, sim, "Revise", {"Id": "7", "LastName": "Revised"})
     c.check(s.GetRecord({"Id": "7"})["LastName"] == "Revised", "Revise")
     c.check(run(s, sim, "Revise", {"Id": "99999", "LastName": "x"}) == 6, "Revise of a missing record")
