@@ -5,6 +5,7 @@
 #include <pugixml.hpp>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <optional>
 #include <string_view>
@@ -26,8 +27,16 @@ bool startsWith(std::string_view text, std::string_view prefix) {
 
 enum class Encoding { Utf8, Latin1 };
 
+// The bytes that end an element's name.
+constexpr auto kEndsName = [] {
+    std::array<bool, 256> ends{};
+    for (unsigned char c : std::string_view(" \t\r\n/>"))
+        ends[c] = true;
+    return ends;
+}();
+
 bool endsName(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '/' || c == '>';
+    return kEndsName[static_cast<unsigned char>(c)];
 }
 
 // Where the encoding name of an XML declaration sits: [begin, end) of the
@@ -122,12 +131,18 @@ Scan scanMarkup(std::string_view text) {
         auto at = rest.find(what);
         return at == std::string_view::npos ? nullptr : from + at;
     };
+    // Markup mostly follows markup: look at the next byte before searching.
+    auto seek = [&end](const char* from, char c) -> const char* {
+        if (from < end && *from == c)
+            return from;
+        return static_cast<const char*>(std::memchr(from, c, static_cast<std::size_t>(end - from)));
+    };
     Scan scan;
     int depth = 0;
     std::size_t values = 0, elements = 0;
     const char* methodText = nullptr; // just inside <methodName>
     while (p < end) {
-        p = static_cast<const char*>(std::memchr(p, '<', static_cast<std::size_t>(end - p)));
+        p = seek(p, '<');
         if (!p || end - p < 2)
             break;
         if (methodText) {
@@ -154,7 +169,11 @@ Scan scanMarkup(std::string_view text) {
                 return scan;
             }
         } else if (p[1] == '/') {
-            next = static_cast<const char*>(std::memchr(p, '>', static_cast<std::size_t>(end - p)));
+            // An end tag is its name and '>'; a short look finds it.
+            next = p + 2;
+            while (next < end && *next != '>' && next - p < 64)
+                ++next;
+            next = next < end && *next == '>' ? next : seek(next, '>');
             next = next ? next + 1 : nullptr;
             --depth;
         } else {
