@@ -263,19 +263,19 @@ std::string Engine::designName() {
     return app_.designLabel;
 }
 
-void Engine::recordCall(const std::string& line) {
-    {
-        std::lock_guard lock(recentMutex_);
-        recent_.push_back(line);
-        if (recent_.size() > kRecentCalls)
-            recent_.pop_front();
-    }
-    changed();
+void Engine::recordCall(std::string line) {
     if (app_.logging) {
         std::lock_guard lock(logMutex_);
         std::ofstream out(options_.callLog, std::ios::app);
         out << line << '\n';
     }
+    {
+        std::lock_guard lock(recentMutex_);
+        recent_.push_back(std::move(line));
+        if (recent_.size() > kRecentCalls)
+            recent_.pop_front();
+    }
+    changed();
 }
 
 std::vector<std::string> Engine::recentCalls() {

@@ -63,7 +63,7 @@ class Engine {
     // False while a command holds the state: the window tries again later.
     bool badgeForWindow(QImage& badge);
     std::string designName();
-    void recordCall(const std::string& line); // recent calls + the Startlog file
+    void recordCall(std::string line); // recent calls + the Startlog file
     std::vector<std::string> recentCalls();
     struct WindowRequests {
         int restore = 0, focus = 0, preview = 0;

@@ -233,7 +233,7 @@ void logCall(Engine& engine, const std::string& method, double milliseconds,
         if (static_cast<unsigned char>(c) < 0x20)
             c = ' ';
     log::soon(line);
-    engine.recordCall(line);
+    engine.recordCall(std::move(line));
 }
 
 namespace {
