@@ -52,13 +52,14 @@ class ThreadedServer(socketserver.ThreadingMixIn, SimpleXMLRPCServer):
 
 def python_server(db_path, ready, port_out):
     local = threading.local()
-    fields = []
+    # Read once before serving: filled by the first calls, two threads at once
+    # could both add the names.
+    with sqlite3.connect(db_path) as db:
+        fields = [r[1] for r in db.execute("PRAGMA table_info(records)")]
 
     def get_record(criteria=None):
         if not hasattr(local, "db"):
             local.db = sqlite3.connect(db_path)
-        if not fields:
-            fields.extend(r[1] for r in local.db.execute("PRAGMA table_info(records)"))
         row = local.db.execute("SELECT * FROM records WHERE Id = ?", (int(criteria["Id"]),)).fetchone()
         if row is None:
             raise xmlrpc.client.Fault(6, "Record not found")
