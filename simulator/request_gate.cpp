@@ -114,8 +114,8 @@ std::string toUtf8(std::string& body) {
 // What one pass over the markup finds.
 struct Scan {
     std::string refusal;
-    // The method named, when it is plain text directly inside <methodName>
-    // (no reference, comment or section that a parser would resolve).
+    // The method named, when it is plain text directly inside the root's one
+    // <methodName> (no reference, comment or section a parser would resolve).
     std::optional<std::string_view> method;
 };
 
@@ -141,6 +141,7 @@ Scan scanMarkup(std::string_view text) {
     int depth = 0;
     std::size_t values = 0, elements = 0;
     const char* methodText = nullptr; // just inside <methodName>
+    int methodNames = 0;              // <methodName> elements under the root
     while (p < end) {
         p = seek(p, '<');
         if (!p || end - p < 2)
@@ -204,21 +205,22 @@ Scan scanMarkup(std::string_view text) {
             }
             if (q == end)
                 break;
-            if (q[-1] != '/') {
-                if (++depth > gate::kMaxDepth) {
-                    scan.refusal = "elements nested deeper than " +
-                                   std::to_string(gate::kMaxDepth) + " levels";
-                    return scan;
-                }
-                if (depth == 2 && tag == "methodName")
-                    methodText = q + 1;
+            bool empty = q[-1] == '/';
+            if (!empty && ++depth > gate::kMaxDepth) {
+                scan.refusal =
+                    "elements nested deeper than " + std::to_string(gate::kMaxDepth) + " levels";
+                return scan;
             }
+            if (tag == "methodName" && depth == (empty ? 1 : 2) && ++methodNames == 1 && !empty)
+                methodText = q + 1;
             next = q + 1;
         }
         if (!next)
             break;
         p = next;
     }
+    if (methodNames != 1) // which one a parser takes is its own affair
+        scan.method.reset();
     return scan;
 }
 
