@@ -12,7 +12,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -363,36 +362,20 @@ xmlrpc_c::value orderedStruct(const Members& members) {
     return result;
 }
 
-// Struct answers as last built, by their members. Building one makes an
-// xmlrpc-c value, each with its own lock, per key and per member, destroyed
-// again once the answer is written: about a fifth of a GetRecord's work. The
-// same members make the same struct, and xmlrpc-c values are never changed
-// once built and are counted under their own locks, so threads may share one.
+// GetRecord's structs as last built, by the record each was made of. Building
+// one makes an xmlrpc-c value, each with its own lock, per key and per member,
+// destroyed again once the answer is written: about a fifth of a GetRecord's
+// work. The roster hands out the same record until a change, so a record's
+// address finds its struct without comparing members; xmlrpc-c values are
+// never changed once built and are counted under their own locks, so threads
+// may share one.
 class StructCache {
   public:
-    xmlrpc_c::value get(const Members& members) {
-        if (!worthKeeping(members))
-            return orderedStruct(members);
-        {
-            std::lock_guard lock(mutex_);
-            if (auto it = built_.find(members); it != built_.end())
-                return it->second;
-        }
-        auto value = orderedStruct(members);
-        std::lock_guard lock(mutex_);
-        if (built_.size() >= kMaxStructs)
-            built_.clear();
-        built_.emplace(members, value);
-        return value;
-    }
-
-    // A record's struct, by the record it was made of: the roster hands out
-    // the same record until a change, so no members are even compared.
     xmlrpc_c::value get(const RecordAnswer& answer) {
         const Record* key = answer.record.get();
         {
             std::lock_guard lock(mutex_);
-            if (auto it = records_.find(key); it != records_.end())
+            if (auto it = built_.find(key); it != built_.end())
                 return it->second.value;
         }
         Members members = membersOf(answer);
@@ -400,9 +383,9 @@ class StructCache {
         if (!worthKeeping(members))
             return value;
         std::lock_guard lock(mutex_);
-        if (records_.size() >= kMaxStructs)
-            records_.clear();
-        records_.emplace(key, Kept{answer.record, value});
+        if (built_.size() >= kMaxStructs)
+            built_.clear();
+        built_.emplace(key, Kept{answer.record, value});
         return value;
     }
 
@@ -419,12 +402,11 @@ class StructCache {
 
     static constexpr std::size_t kMaxStructs = 512;
     std::mutex mutex_;
-    std::map<Members, xmlrpc_c::value> built_;
     struct Kept {
         RecordRef record; // held, so that its address names it alone
         xmlrpc_c::value value;
     };
-    std::unordered_map<const Record*, Kept> records_;
+    std::unordered_map<const Record*, Kept> built_;
 };
 
 StructCache structs;
@@ -439,7 +421,7 @@ xmlrpc_c::value toValue(Answer&& answer) {
         xmlrpc_c::value operator()(const std::string& text) const {
             return xmlrpc_c::value_string(carriedText(text));
         }
-        xmlrpc_c::value operator()(const Members& members) const { return structs.get(members); }
+        xmlrpc_c::value operator()(const Members& members) const { return orderedStruct(members); }
         xmlrpc_c::value operator()(const RecordAnswer& record) const { return structs.get(record); }
         xmlrpc_c::value operator()(const Png& png) const {
             return xmlrpc_c::value_bytestring(
