@@ -29,13 +29,13 @@ void bindText(sqlite3_stmt* st, int index, const std::string& text) {
 
 Roster::Roster(const Design& design) : design_(design), fields_(design.dataFields()) {
     auto names = std::make_shared<std::vector<std::string>>();
-    for (const auto* f : fields_)
-        names->push_back(f->name);
-    names_ = std::move(names);
     columnsSql_ = "SELECT Id";
-    for (const auto* f : fields_)
+    for (const auto* f : fields_) {
+        names->push_back(f->name);
         columnsSql_ +=
             ", " + (isPicture(f->kind) ? "length(" + quoted(f->name) + ")" : quoted(f->name));
+    }
+    names_ = std::move(names);
     getSql_ = columnsSql_ + " FROM records WHERE Id = ?";
     std::error_code ec;
     created_ = !std::filesystem::exists(design.roster, ec);
