@@ -190,6 +190,21 @@ Outcome call(const Entry& entry, const NameValueList& args) {
     return failed();
 }
 
+Outcome callChecked(const Entry& entry, const NameValueList& args) {
+    Outcome outcome = call(entry, args);
+    switch (outcome.kind) {
+    case Outcome::Kind::Number:
+    case Outcome::Kind::Boolean:
+    case Outcome::Kind::Text:
+        if (::GetErrorCode() != 0)
+            return failed();
+        break;
+    default:
+        break;
+    }
+    return outcome;
+}
+
 HelpDisplay help(const QByteArray& method) {
     HelpDisplay display;
     const auto lastError = [&display] {

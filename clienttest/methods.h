@@ -81,6 +81,13 @@ struct Outcome {
 // that order, as the window shows them.
 Outcome call(const Entry& entry, const NameValueList& args);
 
+// As call, but a number, yes/no or text that came back while the library
+// records a failure (a non-zero GetErrorCode) is that failure: a number
+// method answers -1 both as a value and when it could not be called. For
+// callers that must not report a failed call as a result (cwcall, scenarios);
+// the window shows what call returns.
+Outcome callChecked(const Entry& entry, const NameValueList& args);
+
 // The help display of a method: what is appended to the Returns box, one
 // text per append, and the last failure seen (the error fields show it).
 struct HelpDisplay {
