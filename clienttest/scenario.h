@@ -10,9 +10,16 @@
 
 #include "cwxmlclient.h"
 
+#include <QByteArray>
+#include <QHash>
+#include <QRegularExpression>
 #include <QString>
 #include <QStringList>
 #include <QStringView>
+
+#include <cstdint>
+#include <memory>
+#include <vector>
 
 namespace scenario {
 
@@ -61,5 +68,123 @@ QString expectLines(const methods::Outcome& outcome);
 // personal data), handing every byte to the system before it returns. False
 // with a reason in `error` on failure.
 bool appendRecording(const QString& path, const QString& text, QString& error);
+
+// ---- The file --------------------------------------------------------------------
+
+// The largest scenario file read: far above any hand-written or recorded
+// one, low enough that a wrong file (a roster dump, a binary) is refused
+// before it fills memory.
+inline constexpr qsizetype MaxFileBytes = 16 * 1024 * 1024;
+
+using Variables = QHash<QString, QString>;
+
+// One `expect` line.
+struct Expectation {
+    enum class Kind {
+        EntryEquals,   // NAME = VALUE (both trimmed)
+        EntryMatches,  // NAME ~ REGEX (searched in the trimmed value)
+        EntryAbsent,   // NAME absent
+        Entries,       // entries N
+        Accepted,      // accepted
+        Boolean,       // true | false
+        Compare,       // = != < <= > >= N
+        TextEquals,    // text = VALUE
+        TextMatches,   // text ~ REGEX
+        PictureSize,   // picture W x H
+        PictureSha256, // picture sha256 HEX
+        AnyError,      // error
+        ErrorCode,     // error CODE
+        ErrorMatches,  // error ~ REGEX (on the error text)
+        Time,          // time < N ms
+    };
+    enum class Op { Eq, Ne, Lt, Le, Gt, Ge };
+
+    Kind kind = Kind::AnyError;
+    int line = 0;
+    QString source;         // the statement after "expect ", as written
+    QString name;           // entry kinds: the entry's name, trimmed
+    QString operand;        // value, pattern, number or digest as written
+    bool templated = false; // name or operand holds {{VAR}}: read when checked
+    Op op = Op::Eq;
+    // Read at parse time when not templated.
+    QRegularExpression regex;
+    int64_t number = 0; // Entries, Compare, ErrorCode; Time in microseconds
+    int32_t width = 0, height = 0;
+    bool flag = false;
+};
+
+// One `capture` line: VAR = NAME takes a list entry; VAR alone the whole
+// value of a number, yes/no or text.
+struct Capture {
+    int line = 0;
+    QString variable;
+    QString entry; // empty: the whole value
+};
+
+// One `call` line with the statements that follow it.
+struct Call {
+    int line = 0;
+    QString method;
+    const methods::Entry* entry = nullptr;
+    QStringList words;      // the argument words, before substitution
+    bool templated = false; // a word holds {{VAR}}: built when sent
+    // The argument list built at parse time when not templated.
+    std::shared_ptr<NameValueList> arguments;
+    std::vector<Expectation> expectations;
+    std::vector<Capture> captures;
+};
+
+struct Scenario {
+    QString path;
+    std::vector<Call> calls;
+    // The file's lines, each with its own line break as read (the last may
+    // have none): what --update keeps byte for byte.
+    std::vector<QByteArray> lines;
+};
+
+// Parses `content`, the bytes of the file at `path`. `given` names the
+// variables set with --var (known from the start). Every bad line adds one
+// "PATH:LINE: what is wrong" to `errors`; true when there was none.
+bool parse(const QString& path, const QByteArray& content, const QStringList& given,
+           Scenario& scenario, QStringList& errors);
+
+// Reads and parses the file at `path` (at most MaxFileBytes).
+bool parseFile(const QString& path, const QStringList& given, Scenario& scenario,
+               QStringList& errors);
+
+// `text` with every {{VAR}} replaced by its value. False with the reason in
+// `error` when a variable has no value.
+bool substitute(const QString& text, const Variables& variables, QString& result, QString& error);
+
+// The argument list for one sending of `call`: the prebuilt one, or one
+// built from the words after substitution (false with the reason).
+bool argumentsFor(const Call& call, const Variables& variables, QStringList& words,
+                  std::shared_ptr<NameValueList>& list, QString& error);
+
+// What checking one call found.
+struct Verdict {
+    QStringList failures; // "PATH:LINE: expect ...: what came back", in line order
+    QStringList diff;     // list results: the unified diff of expected vs actual lines
+    bool passed() const { return failures.isEmpty(); }
+};
+
+// Checks every expectation of `call` against `outcome` (which took
+// `micros` microseconds), then applies its captures to `variables`. A
+// failure without an `error` expectation is a failed check. Reads a
+// picture's pixels; does not delete it.
+Verdict check(const QString& path, const Call& call, const methods::Outcome& outcome,
+              int64_t micros, Variables& variables);
+
+// The unified diff of two line lists (3 lines of context), "--- expected",
+// "+++ actual", then the hunks; empty when they are equal.
+QStringList unifiedDiff(const QStringList& expected, const QStringList& actual);
+
+// ---- Writing back (--update) ---------------------------------------------------------
+
+// The file's bytes with each call's expect lines (all but `expect time`)
+// replaced by `fresh[i]` (expect lines as expectLines writes them) for the
+// calls that have one; calls with an empty entry keep theirs. Everything
+// else is kept byte for byte. `fresh` has one entry per call.
+QByteArray updated(const Scenario& scenario, const std::vector<QString>& fresh);
 
 } // namespace scenario

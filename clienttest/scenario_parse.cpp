@@ -1,0 +1,541 @@
+// scenario_parse.cpp - reading a .cwt file into calls, expectations and
+// captures, refusing every bad line before anything is sent.
+#include "scenario.h"
+
+#include "argument_list.h"
+
+#include <QFile>
+#include <QStringDecoder>
+
+#include <utility>
+
+namespace scenario {
+
+namespace {
+
+using Kind = Expectation::Kind;
+using Family = methods::Family;
+
+void releaseList(NameValueList* list) {
+    arguments::release(*list);
+    delete list;
+}
+
+QString describe(Family family) {
+    switch (family) {
+    case Family::List:
+    case Family::Record:
+        return QStringLiteral("a list");
+    case Family::Command:
+    case Family::ListCommand:
+        return QStringLiteral("a status");
+    case Family::Number:
+        return QStringLiteral("a number");
+    case Family::Busy:
+        return QStringLiteral("yes or no");
+    case Family::Message:
+        return QStringLiteral("a text");
+    case Family::Picture:
+        return QStringLiteral("a picture");
+    }
+    return {};
+}
+
+bool isList(Family f) {
+    return f == Family::List || f == Family::Record;
+}
+
+// Whether an expectation of `kind` can hold for a call of `family`.
+bool fits(Kind kind, Family family) {
+    switch (kind) {
+    case Kind::EntryEquals:
+    case Kind::EntryMatches:
+    case Kind::EntryAbsent:
+    case Kind::Entries:
+        return isList(family);
+    case Kind::Accepted:
+        return family == Family::Command || family == Family::ListCommand;
+    case Kind::Boolean:
+        return family == Family::Busy;
+    case Kind::Compare:
+        return family == Family::Number;
+    case Kind::TextEquals:
+    case Kind::TextMatches:
+        return family == Family::Message;
+    case Kind::PictureSize:
+    case Kind::PictureSha256:
+        return family == Family::Picture;
+    case Kind::AnyError:
+    case Kind::ErrorCode:
+    case Kind::ErrorMatches:
+    case Kind::Time:
+        return true;
+    }
+    return false;
+}
+
+bool isIdentifier(QStringView s) {
+    if (s.isEmpty() || !(s[0].isLetter() || s[0] == u'_'))
+        return false;
+    for (const QChar c : s)
+        if (!(c.isLetterOrNumber() || c == u'_'))
+            return false;
+    return true;
+}
+
+// The {{VAR}} names in `text`, in order.
+QStringList variablesIn(QStringView text) {
+    QStringList names;
+    qsizetype from = 0;
+    while (true) {
+        const qsizetype open = text.indexOf(u"{{", from);
+        if (open < 0)
+            break;
+        const qsizetype close = text.indexOf(u"}}", open + 2);
+        if (close < 0)
+            break;
+        const QStringView name = text.sliced(open + 2, close - open - 2).trimmed();
+        if (isIdentifier(name)) {
+            names.append(name.toString());
+            from = close + 2;
+        } else {
+            from = open + 2;
+        }
+    }
+    return names;
+}
+
+bool readInteger(QStringView text, int64_t& value) {
+    bool ok = false;
+    value = text.toLongLong(&ok);
+    return ok;
+}
+
+// The parser's state for one file.
+class Parser {
+  public:
+    Parser(const QString& path, const QStringList& given, Scenario& scenario, QStringList& errors)
+        : path_(path), scenario_(scenario), errors_(errors) {
+        for (const QString& name : given)
+            known_.insert(name, 0);
+    }
+
+    void line(int number, QStringView text) {
+        number_ = number;
+        const QStringView statement = text.trimmed();
+        if (statement.isEmpty() || statement.startsWith(u'#'))
+            return;
+        qsizetype end = 0;
+        while (end < statement.size() && statement[end] != u' ' && statement[end] != u'\t')
+            ++end;
+        const QStringView keyword = statement.first(end);
+        const QStringView rest = statement.sliced(end).trimmed();
+        if (keyword == u"call")
+            call(rest);
+        else if (keyword == u"expect")
+            expect(rest);
+        else if (keyword == u"capture")
+            capture(rest);
+        else
+            fail(QStringLiteral("unknown statement '%1' (a line is blank, a # comment, or starts "
+                                "with call, expect or capture)")
+                     .arg(keyword));
+    }
+
+    void fail(const QString& what) {
+        errors_.append(QStringLiteral("%1:%2: %3").arg(path_).arg(number_).arg(what));
+    }
+
+  private:
+    // Every {{VAR}} of `text` must be set by --var or captured above.
+    bool variablesKnown(QStringView text) {
+        bool ok = true;
+        for (const QString& name : variablesIn(text)) {
+            if (!known_.contains(name)) {
+                fail(QStringLiteral("{{%1}} is not set: no --var %1=VALUE and no capture of it "
+                                    "above")
+                         .arg(name));
+                ok = false;
+            }
+        }
+        return ok;
+    }
+
+    void call(QStringView rest) {
+        // Statements after a bad call line must not attach to the call above.
+        current_ = nullptr;
+        QString error;
+        QStringList words = splitWords(rest, &error);
+        if (!error.isEmpty()) {
+            fail(error);
+            return;
+        }
+        if (words.isEmpty()) {
+            fail(QStringLiteral("call needs a method name"));
+            return;
+        }
+        Call c;
+        c.line = number_;
+        c.method = words.takeFirst();
+        c.entry = methods::find(c.method);
+        if (c.entry == nullptr) {
+            fail(QStringLiteral("'%1' is not a method of the catalogue (names are spelt exactly, "
+                                "letter case counts)")
+                     .arg(c.method));
+            return;
+        }
+        c.words = words;
+        for (const QString& word : words)
+            c.templated = c.templated || !variablesIn(word).isEmpty();
+        if (c.templated && !variablesKnown(words.join(u' ')))
+            return;
+        // The words' check runs now either way; variables stand in as "x".
+        QStringList checked = words;
+        if (c.templated) {
+            Variables stand;
+            for (const QString& word : words)
+                for (const QString& name : variablesIn(word))
+                    stand.insert(name, QStringLiteral("x"));
+            for (QString& word : checked)
+                substitute(word, stand, word, error);
+        }
+        std::shared_ptr<NameValueList> list(new NameValueList{0, nullptr, nullptr}, releaseList);
+        if (!buildArguments(*c.entry, checked, *list, error)) {
+            fail(error);
+            return;
+        }
+        if (!c.templated)
+            c.arguments = std::move(list);
+        scenario_.calls.push_back(std::move(c));
+        current_ = &scenario_.calls.back();
+    }
+
+    bool needCall(const char* statement) {
+        if (current_ != nullptr)
+            return true;
+        fail(QStringLiteral("%1 without a call above it").arg(QString::fromLatin1(statement)));
+        return false;
+    }
+
+    // A pattern: compiled now unless it holds a variable.
+    bool pattern(Expectation& e) {
+        if (e.templated)
+            return true;
+        e.regex.setPattern(e.operand);
+        if (!e.regex.isValid()) {
+            fail(QStringLiteral("bad regular expression '%1': %2")
+                     .arg(e.operand, e.regex.errorString()));
+            return false;
+        }
+        e.regex.optimize();
+        return true;
+    }
+
+    bool integer(Expectation& e, QStringView text) {
+        if (e.templated)
+            return true;
+        if (!readInteger(text, e.number)) {
+            fail(QStringLiteral("'%1' is not a whole number").arg(text));
+            return false;
+        }
+        return true;
+    }
+
+    // Reads `rest` into `e`; false after reporting what is wrong.
+    bool read(QStringView rest, Expectation& e) {
+        const Family family = current_->entry->family;
+        const QStringList words = rest.toString().split(u' ', Qt::SkipEmptyParts);
+        const QString first = words.value(0);
+        const auto tail = [&rest](qsizetype skip) {
+            // What follows the first `skip` words, as written.
+            QStringView t = rest;
+            for (qsizetype i = 0; i < skip; ++i) {
+                t = t.trimmed();
+                qsizetype end = 0;
+                while (end < t.size() && t[end] != u' ' && t[end] != u'\t')
+                    ++end;
+                t = t.sliced(end);
+            }
+            return t.trimmed();
+        };
+        const auto valueOrPattern = [&](Kind equals, Kind matches, qsizetype at) {
+            // words[at] is "=" or "~"; the rest is the value or pattern.
+            e.kind = words.value(at) == u"=" ? equals : matches;
+            e.operand = tail(at + 1).toString();
+            e.templated = e.templated || !variablesIn(e.operand).isEmpty();
+            return e.kind == matches ? pattern(e) : true;
+        };
+
+        if (first == u"time") {
+            static const QRegularExpression time(QStringLiteral("^time\\s*<\\s*(\\S+)\\s*ms$"));
+            const QRegularExpressionMatch m = time.match(rest);
+            bool ok = false;
+            const double ms = m.hasMatch() ? m.captured(1).toDouble(&ok) : 0;
+            if (!ok || ms <= 0 || ms > 1e9) {
+                fail(QStringLiteral("expect time needs 'time < N ms' with N above 0"));
+                return false;
+            }
+            e.kind = Kind::Time;
+            e.operand = m.captured(1);
+            e.number = static_cast<int64_t>(ms * 1000.0);
+            return true;
+        }
+        if (first == u"error") {
+            if (words.size() == 1) {
+                e.kind = Kind::AnyError;
+                return true;
+            }
+            if (words.value(1) == u"~")
+                return valueOrPattern(Kind::ErrorMatches, Kind::ErrorMatches, 1);
+            if (words.size() == 2) {
+                e.kind = Kind::ErrorCode;
+                e.operand = words[1];
+                e.templated = !variablesIn(e.operand).isEmpty();
+                return integer(e, e.operand);
+            }
+            fail(QStringLiteral("expect error takes nothing, a code, or '~ REGEX'"));
+            return false;
+        }
+        static const QStringList operators{QStringLiteral("="), QStringLiteral("!="),
+                                           QStringLiteral("<"), QStringLiteral("<="),
+                                           QStringLiteral(">"), QStringLiteral(">=")};
+        if (const qsizetype op = operators.indexOf(first); op >= 0) {
+            e.kind = Kind::Compare;
+            e.op = static_cast<Expectation::Op>(op);
+            if (words.size() != 2) {
+                fail(QStringLiteral("expect %1 needs one number").arg(first));
+                return false;
+            }
+            e.operand = words[1];
+            e.templated = !variablesIn(e.operand).isEmpty();
+            return integer(e, e.operand);
+        }
+        if (words.size() == 1 && (first == u"accepted" || first == u"true" || first == u"false")) {
+            e.kind = first == u"accepted" ? Kind::Accepted : Kind::Boolean;
+            e.flag = first == u"true";
+            return true;
+        }
+        if (first == u"picture") {
+            static const QRegularExpression size(
+                QStringLiteral("^picture\\s+(\\d{1,9})\\s*x\\s*(\\d{1,9})$"));
+            static const QRegularExpression digest(
+                QStringLiteral("^picture\\s+sha256\\s+([0-9A-Fa-f]{64})$"));
+            if (const QRegularExpressionMatch m = size.match(rest); m.hasMatch()) {
+                e.kind = Kind::PictureSize;
+                e.width = m.captured(1).toInt();
+                e.height = m.captured(2).toInt();
+                return true;
+            }
+            if (const QRegularExpressionMatch m = digest.match(rest); m.hasMatch()) {
+                e.kind = Kind::PictureSha256;
+                e.operand = m.captured(1).toLower();
+                return true;
+            }
+            if (!isList(family)) {
+                fail(QStringLiteral("expect picture takes 'W x H' or 'sha256' and 64 hex digits"));
+                return false;
+            }
+        }
+        if (first == u"entries" && words.size() == 2) {
+            e.kind = Kind::Entries;
+            e.operand = words[1];
+            e.templated = !variablesIn(e.operand).isEmpty();
+            return integer(e, e.operand);
+        }
+        if (first == u"text" && family == Family::Message &&
+            (words.value(1) == u"=" || words.value(1) == u"~"))
+            return valueOrPattern(Kind::TextEquals, Kind::TextMatches, 1);
+        // NAME = VALUE, NAME ~ REGEX, NAME absent: the name may hold blanks.
+        for (qsizetype i = 1; i < words.size(); ++i) {
+            if (words[i] == u"=" || words[i] == u"~") {
+                e.name = words.mid(0, i).join(u' ');
+                e.templated = !variablesIn(e.name).isEmpty();
+                return valueOrPattern(Kind::EntryEquals, Kind::EntryMatches, i);
+            }
+        }
+        if (words.size() >= 2 && words.last() == u"absent") {
+            e.kind = Kind::EntryAbsent;
+            e.name = words.mid(0, words.size() - 1).join(u' ');
+            e.templated = !variablesIn(e.name).isEmpty();
+            return true;
+        }
+        fail(QStringLiteral("cannot read 'expect %1'").arg(rest));
+        return false;
+    }
+
+    void expect(QStringView rest) {
+        if (!needCall("expect"))
+            return;
+        if (rest.isEmpty()) {
+            fail(QStringLiteral("expect needs an expectation"));
+            return;
+        }
+        Expectation e;
+        e.line = number_;
+        e.source = rest.toString();
+        if (!read(rest, e))
+            return;
+        if (!fits(e.kind, current_->entry->family)) {
+            fail(QStringLiteral("'expect %1' does not fit %2, which answers %3")
+                     .arg(rest, current_->method, describe(current_->entry->family)));
+            return;
+        }
+        if (e.templated && !variablesKnown(e.name + e.operand))
+            return;
+        current_->expectations.push_back(std::move(e));
+    }
+
+    void capture(QStringView rest) {
+        if (!needCall("capture"))
+            return;
+        const qsizetype eq = rest.indexOf(u'=');
+        Capture c;
+        c.line = number_;
+        c.variable = (eq < 0 ? rest : rest.first(eq)).trimmed().toString();
+        if (eq >= 0)
+            c.entry = rest.sliced(eq + 1).trimmed().toString();
+        if (!isIdentifier(c.variable)) {
+            fail(QStringLiteral("capture needs a variable name (letters, digits, _), not '%1'")
+                     .arg(c.variable));
+            return;
+        }
+        const Family family = current_->entry->family;
+        if (eq >= 0 && (c.entry.isEmpty() || !isList(family))) {
+            fail(c.entry.isEmpty()
+                     ? QStringLiteral("capture %1 = needs an entry name").arg(c.variable)
+                     : QStringLiteral("'capture %1 = %2' does not fit %3, which answers %4")
+                           .arg(c.variable, c.entry, current_->method, describe(family)));
+            return;
+        }
+        if (eq < 0 && family != Family::Number && family != Family::Busy &&
+            family != Family::Message) {
+            fail(QStringLiteral("%1 answers %2: capture %3 = ENTRY takes one entry, capture %3 "
+                                "alone is for a number, yes/no or text")
+                     .arg(current_->method, describe(family), c.variable));
+            return;
+        }
+        known_.insert(c.variable, number_);
+        current_->captures.push_back(std::move(c));
+    }
+
+    QString path_;
+    Scenario& scenario_;
+    QStringList& errors_;
+    QHash<QString, int> known_; // variable -> line that sets it (0: --var)
+    Call* current_ = nullptr;
+    int number_ = 0;
+};
+
+} // namespace
+
+bool substitute(const QString& text, const Variables& variables, QString& result, QString& error) {
+    if (!text.contains(u"{{")) {
+        result = text;
+        return true;
+    }
+    QString out;
+    qsizetype from = 0;
+    while (true) {
+        const qsizetype open = text.indexOf(u"{{", from);
+        const qsizetype close = open < 0 ? -1 : text.indexOf(u"}}", open + 2);
+        if (close < 0) {
+            out += QStringView(text).sliced(from);
+            break;
+        }
+        const QString name =
+            QStringView(text).sliced(open + 2, close - open - 2).trimmed().toString();
+        if (!isIdentifier(name)) {
+            out += QStringView(text).sliced(from, open + 2 - from);
+            from = open + 2;
+            continue;
+        }
+        const auto found = variables.constFind(name);
+        if (found == variables.constEnd()) {
+            error = QStringLiteral("{{%1}} has no value (its capture took none)").arg(name);
+            return false;
+        }
+        out += QStringView(text).sliced(from, open - from);
+        out += *found;
+        from = close + 2;
+    }
+    result = out;
+    return true;
+}
+
+bool argumentsFor(const Call& call, const Variables& variables, QStringList& words,
+                  std::shared_ptr<NameValueList>& list, QString& error) {
+    if (!call.templated) {
+        words = call.words;
+        list = call.arguments;
+        return true;
+    }
+    words.clear();
+    for (const QString& word : call.words) {
+        QString s;
+        if (!substitute(word, variables, s, error))
+            return false;
+        words.append(s);
+    }
+    list.reset(new NameValueList{0, nullptr, nullptr}, releaseList);
+    return buildArguments(*call.entry, words, *list, error);
+}
+
+bool parse(const QString& path, const QByteArray& content, const QStringList& given,
+           Scenario& scenario, QStringList& errors) {
+    const qsizetype before = errors.size();
+    scenario = Scenario();
+    scenario.path = path;
+    // Every element lives in place: captures and calls keep pointers.
+    scenario.calls.reserve(static_cast<size_t>(content.count('\n')) + 1);
+    Parser parser(path, given, scenario, errors);
+    qsizetype start = 0;
+    int number = 0;
+    while (start < content.size()) {
+        qsizetype end = content.indexOf('\n', start);
+        end = end < 0 ? content.size() : end + 1;
+        QByteArray raw = content.sliced(start, end - start);
+        start = end;
+        ++number;
+        QByteArrayView bytes = raw;
+        if (number == 1 && bytes.startsWith("\xEF\xBB\xBF"))
+            bytes = bytes.sliced(3);
+        while (!bytes.isEmpty() && (bytes.back() == '\n' || bytes.back() == '\r'))
+            bytes.chop(1);
+        scenario.lines.push_back(std::move(raw));
+        QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+        const QString text = decoder.decode(bytes);
+        if (decoder.hasError()) {
+            parser.fail(QStringLiteral("not valid UTF-8"));
+            continue;
+        }
+        if (text.contains(QChar(0))) {
+            parser.fail(QStringLiteral("holds a NUL character"));
+            continue;
+        }
+        parser.line(number, text);
+    }
+    return errors.size() == before;
+}
+
+bool parseFile(const QString& path, const QStringList& given, Scenario& scenario,
+               QStringList& errors) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        errors.append(QStringLiteral("%1: cannot read: %2").arg(path, file.errorString()));
+        return false;
+    }
+    const QByteArray content = file.read(MaxFileBytes + 1);
+    if (file.error() != QFileDevice::NoError) {
+        errors.append(QStringLiteral("%1: cannot read: %2").arg(path, file.errorString()));
+        return false;
+    }
+    if (content.size() > MaxFileBytes) {
+        errors.append(QStringLiteral("%1: larger than %2 MiB; not a scenario file")
+                          .arg(path)
+                          .arg(MaxFileBytes / (1024 * 1024)));
+        return false;
+    }
+    return parse(path, content, given, scenario, errors);
+}
+
+} // namespace scenario
