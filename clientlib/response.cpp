@@ -1,6 +1,7 @@
 #include "response.h"
 
 #include <charconv>
+#include <cstdio>
 #include <cstring>
 #include <string_view>
 
@@ -115,43 +116,119 @@ bool parse_int64(std::string_view text, std::int64_t& value) {
     return ec == std::errc() && ptr == end && !text.empty();
 }
 
-// Whether `at` lies inside a CDATA section or a comment, where "&#0;" is
-// literal text.
-bool in_literal_section(std::string_view body, std::size_t at) {
-    std::size_t from = 0;
-    while ((from = body.find("<!", from)) != std::string_view::npos && from < at) {
-        const bool cdata = body.compare(from, 9, "<![CDATA[") == 0;
-        const bool comment = !cdata && body.compare(from, 4, "<!--") == 0;
-        if (!cdata && !comment) {
-            from += 2;
-            continue;
-        }
-        const std::size_t end = body.find(cdata ? "]]>" : "-->", from + 4);
-        if (end == std::string_view::npos || at < end)
-            return true;
-        from = end + 3;
+// A character reference that would hand over something no text can carry.
+struct BadReference {
+    enum Kind { Nul, Surrogate, PastUnicode } kind = Nul;
+    std::uint32_t value = 0;
+};
+
+// Reads the character reference that starts at `at` ("&#") the way pugixml
+// decodes it: digits up to ';', hexadecimal after an 'x', anything else
+// leaves the text as written. pugixml adds the digits up in 32 bits, so that
+// "&#x100000000;" becomes U+0000 and "&#4294967361;" becomes 'A': the value
+// is read here without wrapping, and whatever XML has no character for is
+// refused, never decoded. An 'X' counts as hexadecimal too, so that a parser
+// that reads it so can hand over nothing unchecked.
+bool bad_reference_at(std::string_view body, std::size_t at, BadReference& bad) {
+    constexpr std::uint32_t kPastUnicode = 0x110000;
+    std::size_t p = at + 2;
+    if (p >= body.size() || body[at + 1] != '#')
+        return false;
+    const bool hex = body[p] == 'x' || body[p] == 'X';
+    if (hex)
+        ++p;
+    const std::size_t digits = p;
+    std::uint32_t value = 0;
+    for (; p < body.size(); ++p) {
+        const char c = body[p];
+        std::uint32_t digit = 0;
+        if (c >= '0' && c <= '9')
+            digit = static_cast<std::uint32_t>(c - '0');
+        else if (hex && (c | 0x20) >= 'a' && (c | 0x20) <= 'f')
+            digit = static_cast<std::uint32_t>((c | 0x20) - 'a' + 10);
+        else
+            break;
+        value = value * (hex ? 16 : 10) + digit;
+        if (value >= kPastUnicode)
+            value = kPastUnicode; // stays past, however many digits follow
     }
-    return false;
+    if (p == digits || p >= body.size() || body[p] != ';')
+        return false; // not a reference: kept as written
+    if (value == 0)
+        bad = {BadReference::Nul, 0};
+    else if (value >= 0xD800 && value <= 0xDFFF)
+        bad = {BadReference::Surrogate, value};
+    else if (value >= kPastUnicode)
+        bad = {BadReference::PastUnicode, value};
+    else
+        return false;
+    return true;
 }
 
-// The offset of the first character reference to U+0000 ("&#0;", "&#x00;")
-// in markup, or npos. XML has no such character; pugixml would end the text
-// there, handing over a shortened value as if it were whole.
-std::size_t nul_reference(std::string_view body, bool has_sections) {
-    std::size_t at = 0;
-    while ((at = body.find("&#", at)) != std::string_view::npos) {
-        std::size_t p = at + 2;
-        if (p < body.size() && (body[p] == 'x' || body[p] == 'X'))
-            ++p;
-        const std::size_t digits = p;
-        while (p < body.size() && body[p] == '0')
-            ++p;
-        if (p > digits && p < body.size() && body[p] == ';' &&
-            !(has_sections && in_literal_section(body, at)))
-            return at;
-        at += 2;
+// The offset of the first character reference that XML has no character for
+// (U+0000, a surrogate, past U+10FFFF), or npos: pugixml would end the text
+// at U+0000, handing over a shortened value as if it were whole, and write
+// the others as invalid UTF-8. References count where pugixml decodes them,
+// in text and attribute values; in comments, CDATA sections and processing
+// instructions they are literal text. One pass over the body, whatever it
+// holds: `has_sections` is false when the body has no "<!" and no "<?" past
+// the declaration, and then every reference counts.
+std::size_t bad_reference(std::string_view body, bool has_sections, BadReference& bad) {
+    constexpr std::size_t npos = std::string_view::npos;
+    if (!has_sections) {
+        for (std::size_t at = 0; (at = body.find("&#", at)) != npos; at += 2)
+            if (bad_reference_at(body, at, bad))
+                return at;
+        return npos;
     }
-    return std::string_view::npos;
+    // Follows pugixml's reading of markup: a '<' in text opens a comment, a
+    // CDATA section, a processing instruction or a tag; in a tag, quotes
+    // delimit attribute values, where '<' and "<!--" are plain characters.
+    bool in_tag = false;
+    char quote = '\0';
+    for (std::size_t i = 0; i < body.size(); ++i) {
+        const char c = body[i];
+        if (c == '&') {
+            if (bad_reference_at(body, i, bad))
+                return i;
+            continue;
+        }
+        if (quote != '\0') {
+            if (c == quote)
+                quote = '\0';
+            continue;
+        }
+        if (in_tag) {
+            if (c == '"' || c == '\'')
+                quote = c;
+            else if (c == '>')
+                in_tag = false;
+            continue;
+        }
+        if (c != '<')
+            continue;
+        const std::string_view rest = body.substr(i);
+        std::string_view close;
+        std::size_t open = 0;
+        if (rest.starts_with("<!--")) {
+            close = "-->";
+            open = 4;
+        } else if (rest.starts_with("<![CDATA[")) {
+            close = "]]>";
+            open = 9;
+        } else if (rest.starts_with("<?")) {
+            close = "?>";
+            open = 2;
+        } else {
+            in_tag = true;
+            continue;
+        }
+        const std::size_t end = body.find(close, i + open);
+        if (end == npos)
+            return npos; // unterminated: the parser refuses the body
+        i = end + close.size() - 1;
+    }
+    return npos;
 }
 
 } // namespace
@@ -249,10 +326,21 @@ ResponseReader::Outcome ResponseReader::parse(std::string& body) {
              std::to_string(static_cast<const char*>(nul) - begin) + ", which a text cannot carry");
         return Outcome::Invalid;
     }
-    const std::size_t nul_at = nul_reference(std::string_view(begin, size), markup);
-    if (nul_at != std::string_view::npos) {
-        fail("it holds a NUL character (a reference to character 0) at byte " +
-             std::to_string(nul_at) + ", which a text cannot carry");
+    BadReference bad;
+    const std::size_t bad_at = bad_reference(std::string_view(begin, size), markup, bad);
+    if (bad_at != std::string_view::npos) {
+        std::string what;
+        if (bad.kind == BadReference::Nul) {
+            what = "a NUL character (a reference to character 0)";
+        } else if (bad.kind == BadReference::Surrogate) {
+            char code[8];
+            std::snprintf(code, sizeof code, "%04X", static_cast<unsigned>(bad.value));
+            what = std::string("a reference to U+") + code + ", a surrogate,";
+        } else {
+            what = "a reference to a character past U+10FFFF";
+        }
+        fail("it holds " + what + " at byte " + std::to_string(bad_at) +
+             ", which a text cannot carry");
         return Outcome::Invalid;
     }
     const pugi::xml_parse_result parsed =

@@ -134,6 +134,14 @@ struct Decoded {
     std::string problem;
 };
 
+std::string repeated(std::string_view piece, int times) {
+    std::string out;
+    out.reserve(piece.size() * static_cast<std::size_t>(times));
+    for (int i = 0; i < times; ++i)
+        out.append(piece);
+    return out;
+}
+
 Decoded flatten(std::string body) {
     cwx::ResponseReader reader;
     Decoded d;
@@ -190,6 +198,12 @@ TEST(ResponseDecoding, ScalarsBecomeTextsByTheDocumentedRules) {
          "\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD"},
         {"four-byte character kept", "<string>\xf0\x9f\x98\x80</string>", "\xf0\x9f\x98\x80"},
         {"nul reference in cdata is text", "<string><![CDATA[&#0;]]></string>", "&#0;"},
+        {"references in comments, cdata and pis are text",
+         "<string><!--&#xD800;--><![CDATA[&#x110000;]]><?pi &#0;?>&#x10FFFF;</string>",
+         "&#x110000;\xf4\x8f\xbf\xbf"},
+        // Quadratic in the number of sections, this would take hours.
+        {"a million nul references in comments",
+         "<string>" + repeated("<!--&#0;-->", 1000000) + "x<![CDATA[&#0;]]></string>", "x&#0;"},
         {"double cleaned", "<double>1\x01</double>", "1\uFFFD"},
     };
     for (const Row& row : rows) {
@@ -278,6 +292,28 @@ TEST(ResponseDecoding, MalformedAnswersAreRefusedWithAReason) {
         {"nul reference", answer("<string>nul&#0;after</string>"),
          "a NUL character (a reference to character 0) at byte "},
         {"hex nul reference", answer("<string>&#x000;</string>"), "a NUL character"},
+        {"nul reference with many zeros", answer("<string>&#000000000000000000000;</string>"),
+         "a NUL character"},
+        // Read in 32 bits these would wrap to U+0000, to 'A' and past U+10FFFF.
+        {"hex reference to 2^32", answer("<string>abc&#x100000000;def</string>"),
+         "a reference to a character past U+10FFFF at byte "},
+        {"decimal reference to 2^32", answer("<string>abc&#4294967296;def</string>"),
+         "past U+10FFFF"},
+        {"reference to 2^32 + 65", answer("<string>&#4294967361;</string>"), "past U+10FFFF"},
+        {"reference to 2^32 - 1", answer("<string>&#xFFFFFFFF;</string>"), "past U+10FFFF"},
+        {"reference past U+10FFFF", answer("<string>&#x110000;</string>"), "past U+10FFFF"},
+        {"reference to a surrogate", answer("<string>&#xd800;</string>"),
+         "a reference to U+D800, a surrogate, at byte "},
+        {"decimal reference to a surrogate", answer("<string>&#57343;</string>"), "U+DFFF"},
+        {"nul reference in a fault string",
+         "<methodResponse><fault><value><struct><member><name>faultCode</name><value><int>1"
+         "</int></value></member><member><name>faultString</name><value>a&#x100000000;b"
+         "</value></member></struct></value></fault></methodResponse>",
+         "past U+10FFFF"},
+        {"nul reference after a comment opened in an attribute",
+         answer("<string a=\"<!--\">x&#0;y</string><!-- -->"), "a NUL character"},
+        {"nul reference in an attribute after a comment",
+         answer("<!-- --><string a='&#0;'>x</string>"), "a NUL character"},
         {"raw nul", answer(std::string("<string>nul\0after</string>", 26)), "a NUL byte at byte"},
         {"nul in a member name",
          answer("<struct><member><name>a&#00;</name><value>1</value>"

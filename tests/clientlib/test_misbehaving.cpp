@@ -573,6 +573,9 @@ TEST_F(Misbehaving, AnswersOfTheWrongType) {
         {"nul in a text", "<string>nul&#0;after</string>",
          [] { return GetMethodHelp("x") ? 1 : 0; }, 0, CWX_ERR_BAD_RESPONSE,
          "is not XML-RPC: it holds a NUL character (a reference to character 0) at byte "},
+        {"reference that wraps to nul in a text", "<string>abc&#x100000000;def</string>",
+         [] { return GetMethodHelp("x") ? 1 : 0; }, 0, CWX_ERR_BAD_RESPONSE,
+         "is not XML-RPC: it holds a reference to a character past U+10FFFF at byte "},
     };
     for (const Row& row : rows) {
         RawServer server(answer_xml(row.value_xml));
