@@ -27,7 +27,8 @@
  * texts, the recorded response) is valid UTF-8 without control characters
  * other than TAB, LF and CR: whatever else a server sends is replaced with
  * U+FFFD. A value holding a NUL fails the call with CWX_ERR_BAD_RESPONSE
- * rather than come back cut short.
+ * rather than come back cut short; so does a character reference to no
+ * character (U+0000 by any digits, a surrogate, past U+10FFFF).
  * Pictures come back as bitmap handles of cw_bitmap.h (included below),
  * which the caller owns; this library exports the bitmap functions, so a
  * program links with -lcwxmlclient alone.
