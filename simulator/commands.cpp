@@ -1,5 +1,8 @@
 // The command rows: what each command takes, checks and does. The engine
-// queues them; see engine.h for when each part runs.
+// queues them; see engine.h for when each part runs. A command that changes
+// both the roster and what the state holds writes the roster first and
+// changes the state only once that has succeeded, so a failed write leaves
+// the two agreeing.
 #include "method_row.h"
 
 #include "csv.h"
@@ -594,8 +597,8 @@ const std::vector<MethodRow>& commandRows() {
          templateName,
          templateKnown,
          [](S& app, A& a) -> Answer {
-             app.activeTemplate = a.text;
              app.roster->setSetting("template", a.text);
+             app.activeTemplate = a.text;
              return {};
          }},
         {"ReviseUserData",
@@ -640,8 +643,9 @@ const std::vector<MethodRow>& commandRows() {
          nullptr,
          nullptr,
          [](S& app, A&) -> Answer {
-             app.linkCsv = app.design->linkCsv.string();
-             app.roster->setSetting("rosterlink.csv", app.linkCsv);
+             auto csv = app.design->linkCsv.string();
+             app.roster->setSetting("rosterlink.csv", csv);
+             app.linkCsv = std::move(csv);
              return {};
          }},
         {"RosterLink", {}, Others::None, kWriting, nullptr, nullptr, importCsv},

@@ -156,7 +156,19 @@ void Roster::transaction(const std::function<void()>& body) {
     }
     --depth_;
     forget();
-    exec("COMMIT");
+    char* err = nullptr;
+    if (sqlite3_exec(db_, "COMMIT", nullptr, nullptr, &err) != SQLITE_OK) {
+        std::string msg = err ? err : sqlite3_errmsg(db_);
+        sqlite3_free(err);
+        // A COMMIT that fails busy or on an I/O error leaves the transaction
+        // open: every later BEGIN would fail and reads would see what was
+        // never stored. (SQLite rolls some failures back by itself; then
+        // there is nothing left to roll back.)
+        if (!sqlite3_get_autocommit(db_))
+            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        forget();
+        throw RosterError("Roster update failed: " + msg);
+    }
 }
 
 const FieldDef& Roster::checkedField(const std::string& name) const {

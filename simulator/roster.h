@@ -52,7 +52,8 @@ class Roster {
     const std::shared_ptr<const std::vector<std::string>>& fieldNames() const { return names_; }
 
     // Runs `body` in one transaction: committed when it returns, rolled back
-    // when it throws. Nested calls join the outer transaction.
+    // when it throws or the COMMIT fails (then RosterError). Nested calls
+    // join the outer transaction.
     void transaction(const std::function<void()>& body);
 
     // Values are (data field, text) pairs; field names must be the design's.

@@ -5,6 +5,7 @@
 #include <QImage>
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <atomic>
 #include <filesystem>
@@ -16,6 +17,14 @@ using namespace cwsim;
 namespace fs = std::filesystem;
 
 namespace {
+
+// The connection SQLite opened last (the engine opens the roster on its
+// worker), caught as it opens.
+std::atomic<sqlite3*> lastOpened{nullptr};
+int catchOpen(sqlite3* db, const char**, const sqlite3_api_routines*) {
+    lastOpened = db;
+    return SQLITE_OK;
+}
 
 class EngineTest : public testing::Test {
   protected:
@@ -198,6 +207,53 @@ TEST_F(EngineTest, PicturesAndPrint) {
                   picture(e, "GetBadgeImage", {{"Name", "Ann"}});
               }),
               code::BadArgument);
+}
+
+// A command whose write fails (its COMMIT finds the roster busy) leaves both
+// the roster and what the program holds as they were, reports the failure as
+// its error, and the next command works.
+TEST_F(EngineTest, AFailedWriteChangesNothing) {
+    sqlite3_auto_extension(reinterpret_cast<void (*)()>(&catchOpen));
+    Engine e(options_);
+    e.start();
+    EXPECT_EQ(finish(e), 0);
+    sqlite3_cancel_auto_extension(reinterpret_cast<void (*)()>(&catchOpen));
+    sqlite3* db = lastOpened;
+    ASSERT_TRUE(db);
+    e.call("CreateTemplate", {{"Name", "Guest"}});
+    ASSERT_EQ(finish(e), 0);
+    auto status = [&](const char* member) {
+        return value(members(e.call("GetStatus", {})), member);
+    };
+    auto csv = (dir_ / "d.csv").string();
+    struct Case {
+        const char* method;
+        Pairs args;
+        const char* member; // of GetStatus
+        std::string before, after;
+    } cases[] = {
+        {"Add", {{"Name", "Zoe"}}, "Records", "5", "6"},
+        {"Template", {{"Name", "Guest"}}, "Template", "Standard", "Guest"},
+        {"RosterLinkConfig", {}, "RosterLinkFile", "", csv},
+    };
+    // The roster's connection is used here only while the engine is idle.
+    sqlite3_busy_timeout(db, 0);
+    for (const auto& c : cases) {
+        ASSERT_EQ(sqlite3_exec(db, "PRAGMA journal_mode=DELETE", nullptr, nullptr, nullptr),
+                  SQLITE_OK);
+        sqlite3* reader = nullptr;
+        ASSERT_EQ(sqlite3_open((dir_ / "d.db").c_str(), &reader), SQLITE_OK);
+        ASSERT_EQ(
+            sqlite3_exec(reader, "BEGIN; SELECT count(*) FROM records", nullptr, nullptr, nullptr),
+            SQLITE_OK);
+        e.call(c.method, c.args);
+        EXPECT_EQ(finish(e), code::Database) << c.method;
+        EXPECT_EQ(status(c.member), c.before) << c.method;
+        sqlite3_close(reader);
+        e.call(c.method, c.args);
+        EXPECT_EQ(finish(e), 0) << c.method << ": the next command";
+        EXPECT_EQ(status(c.member), c.after) << c.method;
+    }
 }
 
 TEST_F(EngineTest, ExitAnnouncesOnceAndStopsAccepting) {

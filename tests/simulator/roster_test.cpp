@@ -2,14 +2,47 @@
 #include "roster.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <filesystem>
+#include <functional>
 #include <random>
 
 using namespace cwsim;
 namespace fs = std::filesystem;
 
 namespace {
+
+// The connection SQLite opened last, caught as it opens: a test reaches the
+// roster's own connection through it.
+sqlite3* lastOpened = nullptr;
+int catchOpen(sqlite3* db, const char**, const sqlite3_api_routines*) {
+    lastOpened = db;
+    return SQLITE_OK;
+}
+
+void run(sqlite3* db, const char* sql) {
+    ASSERT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+}
+
+// Makes the roster's COMMITs fail busy, as they do while another process
+// reads the file: its connection goes over to a rollback journal (in WAL
+// mode readers never hold a writer back) and answers busy at once, and a
+// second connection holds a read transaction until release().
+class BlockedCommits {
+  public:
+    BlockedCommits(sqlite3* roster, const fs::path& file) {
+        sqlite3_busy_timeout(roster, 0);
+        run(roster, "PRAGMA journal_mode=DELETE");
+        EXPECT_EQ(sqlite3_open(file.c_str(), &reader_), SQLITE_OK);
+        run(reader_, "BEGIN; SELECT count(*) FROM records");
+    }
+    ~BlockedCommits() { sqlite3_close(reader_); }
+    void release() { run(reader_, "COMMIT"); }
+
+  private:
+    sqlite3* reader_ = nullptr;
+};
 
 class RosterTest : public testing::Test {
   protected:
@@ -125,6 +158,64 @@ TEST_F(RosterTest, TransactionRollsBackOnError) {
                  RosterError);
     EXPECT_EQ(r.get(id)->values[0], "Yes");
     EXPECT_EQ(r.first({{"First", "Yes"}})->id, id);
+}
+
+// A COMMIT that fails leaves nothing of the change, readable or pending, and
+// the next change is stored.
+TEST_F(RosterTest, AFailedCommitIsRolledBack) {
+    sqlite3_auto_extension(reinterpret_cast<void (*)()>(&catchOpen));
+    Roster r(design_);
+    sqlite3_cancel_auto_extension(reinterpret_cast<void (*)()>(&catchOpen));
+    sqlite3* db = lastOpened;
+    auto id = r.add({{"First", "Ann"}});
+    struct Case {
+        const char* what;
+        std::function<void()> change;
+        std::function<bool()> changed;
+    } cases[] = {
+        {"add",
+         [&] {
+             r.add({{"First", "Bob"}});
+         },
+         [&] { return r.total() == 2; }},
+        {"update",
+         [&] {
+             r.update(id, {{"Last", "Lee"}});
+         },
+         [&] { return r.get(id)->values[1] == "Lee"; }},
+        {"picture", [&] { r.setPicture(id, "Photo", "png"); },
+         [&] { return r.picture(id, "Photo").has_value(); }},
+        {"user data",
+         [&] {
+             r.setUserData({{"Site", "HQ"}});
+         },
+         [&] { return !r.userData().empty(); }},
+        {"template",
+         [&] {
+             r.saveTemplate({"T", "Title", "#ffffff", "First"});
+         },
+         [&] { return !r.templates().empty(); }},
+        {"setting", [&] { r.setSetting("template", "T"); },
+         [&] { return r.setting("template") == "T"; }},
+        {"transaction", [&] { r.transaction([&] {
+                                  r.update(id, {{"Order", "7"}});
+                              }); },
+         [&] {
+             return r.first({{"Order", "7"}}) != nullptr;
+         }},
+        {"removal", [&] { r.remove({id}); }, [&] { return !r.get(id); }},
+    };
+    for (const auto& c : cases) {
+        {
+            BlockedCommits blocked(db, design_.roster);
+            EXPECT_THROW(c.change(), RosterError) << c.what;
+            EXPECT_FALSE(c.changed()) << c.what << ": read back though never stored";
+            blocked.release();
+        }
+        EXPECT_NO_THROW(c.change()) << c.what << ": the next change";
+        EXPECT_TRUE(c.changed()) << c.what;
+    }
+    EXPECT_EQ(r.integrityCheck(), "ok");
 }
 
 TEST_F(RosterTest, ReopensAndGainsNewFields) {
