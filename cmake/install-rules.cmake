@@ -13,8 +13,15 @@ install(FILES clientlib/cwxmlclient.h clientlib/cw_bitmap.h
 set(CW_PACKAGING_DIR ${CMAKE_CURRENT_LIST_DIR}/../packaging)
 
 # gzip without a time stamp, so that the packages come out the same each time.
+# Only Ninja makes an output's folder itself; Unix Makefiles do not, so every
+# command here makes its own. The result appears whole or not at all: a failed
+# run leaves no truncated file that a later build would take as up to date.
 function(cw_gzip input output)
-  add_custom_command(OUTPUT ${output} COMMAND gzip -9n -c ${input} > ${output}
+  get_filename_component(dir ${output} DIRECTORY)
+  add_custom_command(OUTPUT ${output}
+                     COMMAND ${CMAKE_COMMAND} -E make_directory ${dir}
+                     COMMAND gzip -9n -c ${input} > ${output}.part
+                     COMMAND ${CMAKE_COMMAND} -E rename ${output}.part ${output}
                      DEPENDS ${input} COMMENT "Compressing ${input}")
 endfunction()
 
@@ -95,6 +102,7 @@ if(TARGET clienttest)
   list(TRANSFORM CW_ICON_SIZES APPEND .png OUTPUT_VARIABLE CW_ICON_FILES)
   list(TRANSFORM CW_ICON_FILES PREPEND ${CW_ICON_DIR}/)
   add_custom_command(OUTPUT ${CW_ICON_FILES}
+                     COMMAND ${CMAKE_COMMAND} -E make_directory ${CW_ICON_DIR}
                      COMMAND cw_render_icons ${CW_ICON_DIR} ${CW_ICON_SIZES}
                      DEPENDS cw_render_icons
                      COMMENT "Rendering the test client's icon")
