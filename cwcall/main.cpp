@@ -5,6 +5,8 @@
 #include "command_line.h"
 #include "methods.h"
 #include "result_text.h"
+#include "scenario.h"
+#include "test_runner.h"
 #include "vcl_text.h"
 
 #include "cwxmlclient.h"
@@ -18,6 +20,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <thread>
 #include <vector>
 
@@ -266,28 +269,9 @@ void printXml() {
 
 // The argument words as the window's argument list. Raises UsageError.
 void buildArguments(const methods::Entry& entry, const QStringList& words, NameValueList& list) {
-    if (!methods::takesArguments(entry.family)) {
-        if (!words.isEmpty())
-            throw cwcall::UsageError(
-                QStringLiteral("%1 takes no arguments").arg(QString::fromUtf8(entry.name)));
-        return;
-    }
-    std::vector<arguments::Argument> entries;
-    for (const QString& word : words) {
-        // One word is one line: a line break inside would make two.
-        if (word.contains(u'\n') || word.contains(QChar::ParagraphSeparator) ||
-            word.contains(QChar::LineSeparator))
-            throw cwcall::UsageError(
-                QStringLiteral("'%1' holds a line break; give each Name=Value as its own word")
-                    .arg(word));
-        try {
-            const std::vector<arguments::Argument> parsed = arguments::parse(word);
-            entries.insert(entries.end(), parsed.begin(), parsed.end());
-        } catch (const vcl::Exception& e) {
-            throw cwcall::UsageError(QStringLiteral("'%1': %2").arg(word, e.Message));
-        }
-    }
-    arguments::assign(list, entries);
+    QString error;
+    if (!scenario::buildArguments(entry, words, list, error))
+        throw cwcall::UsageError(error);
 }
 
 int run(int argc, char** argv) {
@@ -357,5 +341,7 @@ int run(int argc, char** argv) {
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 1 && std::strcmp(argv[1], "test") == 0)
+        return cwcall::runTests(argc, argv);
     return run(argc, argv);
 }

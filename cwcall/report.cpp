@@ -1,0 +1,224 @@
+// report.cpp - the four ways `cwcall test` reports a run.
+#include "report.h"
+
+#include "scenario.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMap>
+#include <QXmlStreamWriter>
+
+#include <algorithm>
+#include <cmath>
+
+namespace cwcall {
+
+namespace {
+
+QString milliseconds(int64_t micros) {
+    return QString::number(static_cast<double>(micros) / 1000.0, 'f', 1) + QStringLiteral(" ms");
+}
+
+QString title(const RunResult& run, const CallResult& call) {
+    QStringList words{call.method};
+    words += call.words;
+    return QStringLiteral("%1:%2 %3")
+        .arg(run.files.value(call.file))
+        .arg(call.line)
+        .arg(scenario::joinWords(words));
+}
+
+// XML 1.0 cannot carry most control characters, even escaped.
+QString xmlSafe(const QString& text) {
+    QString out = text;
+    for (QChar& c : out)
+        if (c.unicode() < 0x20 && c != u'\t' && c != u'\n' && c != u'\r')
+            c = QChar::ReplacementCharacter;
+    return out;
+}
+
+QString seconds(int64_t micros) {
+    return QString::number(static_cast<double>(micros) / 1e6, 'f', 6);
+}
+
+size_t failedCount(const RunResult& run) {
+    return static_cast<size_t>(std::count_if(run.calls.begin(), run.calls.end(),
+                                             [](const CallResult& c) { return !c.passed(); }));
+}
+
+} // namespace
+
+int64_t percentile(const std::vector<int64_t>& sorted, double p) {
+    if (sorted.empty())
+        return 0;
+    const auto rank =
+        static_cast<size_t>(std::ceil(p / 100.0 * static_cast<double>(sorted.size())));
+    return sorted[std::clamp<size_t>(rank, 1, sorted.size()) - 1];
+}
+
+QString plainCall(const RunResult& run, const CallResult& call) {
+    QString text =
+        (call.passed() ? QStringLiteral("ok ") : QStringLiteral("FAIL ")) + title(run, call);
+    if (call.sent)
+        text += QStringLiteral(" (") + milliseconds(call.micros) + u')';
+    text += u'\n';
+    for (const QString& failure : call.failures)
+        text += QStringLiteral("  ") + failure + u'\n';
+    for (const QString& line : call.diff)
+        text += QStringLiteral("    ") + line + u'\n';
+    return text;
+}
+
+QString plainSummary(const RunResult& run) {
+    const size_t total = run.calls.size();
+    const size_t failed = failedCount(run);
+    QString text = QStringLiteral("%1 calls, %2 passed, %3 failed in %4 s\n")
+                       .arg(total)
+                       .arg(total - failed)
+                       .arg(failed)
+                       .arg(run.seconds, 0, 'f', 3);
+    if (run.jobs == 1 && run.repeat == 1)
+        return text;
+    text += QStringLiteral("%1 calls per second (%2 jobs, %3 rounds each)\n")
+                .arg(run.seconds > 0 ? static_cast<double>(total) / run.seconds : 0.0, 0, 'f', 0)
+                .arg(run.jobs)
+                .arg(run.repeat);
+    QMap<QString, std::vector<int64_t>> times;
+    for (const CallResult& call : run.calls)
+        if (call.sent)
+            times[call.method].push_back(call.micros);
+    for (auto it = times.begin(); it != times.end(); ++it) {
+        std::vector<int64_t>& t = it.value();
+        std::sort(t.begin(), t.end());
+        text += QStringLiteral("  %1: %2 calls, p50 %3, p90 %4, p99 %5, max %6\n")
+                    .arg(it.key())
+                    .arg(t.size())
+                    .arg(milliseconds(percentile(t, 50)), milliseconds(percentile(t, 90)),
+                         milliseconds(percentile(t, 99)), milliseconds(t.back()));
+    }
+    return text;
+}
+
+QString tapReport(const RunResult& run) {
+    QString text = QStringLiteral("TAP version 14\n1..%1\n").arg(run.calls.size());
+    int n = 0;
+    for (const CallResult& call : run.calls) {
+        // "#" starts a directive in a description; "\" escapes it.
+        QString description = title(run, call);
+        description.replace(u'\\', QStringLiteral("\\\\")).replace(u'#', QStringLiteral("\\#"));
+        description.replace(u'\n', u' ');
+        text += QStringLiteral("%1 %2 - %3\n")
+                    .arg(call.passed() ? QStringLiteral("ok") : QStringLiteral("not ok"))
+                    .arg(++n)
+                    .arg(description);
+        if (call.passed())
+            continue;
+        // A YAML diagnostic block; JSON strings are YAML flow scalars.
+        const auto quoted = [](const QString& s) {
+            return QString::fromUtf8(QJsonDocument(QJsonArray{s}).toJson(QJsonDocument::Compact))
+                .chopped(1)
+                .sliced(1);
+        };
+        text += QStringLiteral("  ---\n");
+        text += QStringLiteral("  message: ") + quoted(call.failures.value(0)) + u'\n';
+        text += QStringLiteral("  failures:\n");
+        for (const QString& failure : call.failures)
+            text += QStringLiteral("    - ") + quoted(failure) + u'\n';
+        if (!call.diff.isEmpty()) {
+            text += QStringLiteral("  diff:\n");
+            for (const QString& line : call.diff)
+                text += QStringLiteral("    - ") + quoted(line) + u'\n';
+        }
+        text += QStringLiteral("  duration_ms: %1\n")
+                    .arg(static_cast<double>(call.micros) / 1000.0, 0, 'f', 3);
+        text += QStringLiteral("  ...\n");
+    }
+    return text;
+}
+
+QString junitReport(const RunResult& run) {
+    QString xml;
+    QXmlStreamWriter w(&xml);
+    w.setAutoFormatting(true);
+    w.writeStartDocument();
+    w.writeStartElement(QStringLiteral("testsuites"));
+    w.writeAttribute(QStringLiteral("name"), QStringLiteral("cwcall test"));
+    w.writeAttribute(QStringLiteral("tests"), QString::number(run.calls.size()));
+    w.writeAttribute(QStringLiteral("failures"), QString::number(failedCount(run)));
+    w.writeAttribute(QStringLiteral("time"), QString::number(run.seconds, 'f', 6));
+    for (int32_t f = 0; f < run.files.size(); ++f) {
+        std::vector<const CallResult*> calls;
+        int64_t micros = 0;
+        size_t failed = 0;
+        for (const CallResult& call : run.calls) {
+            if (call.file != f)
+                continue;
+            calls.push_back(&call);
+            micros += call.micros;
+            failed += call.passed() ? 0 : 1;
+        }
+        w.writeStartElement(QStringLiteral("testsuite"));
+        w.writeAttribute(QStringLiteral("name"), xmlSafe(run.files[f]));
+        w.writeAttribute(QStringLiteral("tests"), QString::number(calls.size()));
+        w.writeAttribute(QStringLiteral("failures"), QString::number(failed));
+        w.writeAttribute(QStringLiteral("errors"), QStringLiteral("0"));
+        w.writeAttribute(QStringLiteral("skipped"), QStringLiteral("0"));
+        w.writeAttribute(QStringLiteral("time"), seconds(micros));
+        for (const CallResult* call : calls) {
+            w.writeStartElement(QStringLiteral("testcase"));
+            w.writeAttribute(QStringLiteral("name"), xmlSafe(title(run, *call)));
+            w.writeAttribute(QStringLiteral("classname"), xmlSafe(run.files[f]));
+            w.writeAttribute(QStringLiteral("file"), xmlSafe(run.files[f]));
+            w.writeAttribute(QStringLiteral("line"), QString::number(call->line));
+            w.writeAttribute(QStringLiteral("time"), seconds(call->micros));
+            if (!call->passed()) {
+                w.writeStartElement(QStringLiteral("failure"));
+                w.writeAttribute(QStringLiteral("message"), xmlSafe(call->failures.value(0)));
+                w.writeAttribute(QStringLiteral("type"), QStringLiteral("expectation"));
+                QStringList body = call->failures;
+                body += call->diff;
+                w.writeCharacters(xmlSafe(body.join(u'\n')));
+                w.writeEndElement();
+            }
+            w.writeEndElement();
+        }
+        w.writeEndElement();
+    }
+    w.writeEndElement();
+    w.writeEndDocument();
+    return xml;
+}
+
+QString jsonReport(const RunResult& run) {
+    QJsonArray calls;
+    for (const CallResult& call : run.calls) {
+        QJsonObject o;
+        o.insert(QStringLiteral("file"), run.files.value(call.file));
+        o.insert(QStringLiteral("line"), call.line);
+        o.insert(QStringLiteral("method"), call.method);
+        o.insert(QStringLiteral("words"), QJsonArray::fromStringList(call.words));
+        o.insert(QStringLiteral("sent"), call.sent);
+        o.insert(QStringLiteral("outcome"), call.outcome);
+        o.insert(QStringLiteral("passed"), call.passed());
+        o.insert(QStringLiteral("failures"), QJsonArray::fromStringList(call.failures));
+        o.insert(QStringLiteral("diff"), QJsonArray::fromStringList(call.diff));
+        o.insert(QStringLiteral("duration_us"), static_cast<qint64>(call.micros));
+        o.insert(QStringLiteral("process"), call.process);
+        o.insert(QStringLiteral("round"), call.round);
+        calls.append(o);
+    }
+    const size_t failed = failedCount(run);
+    QJsonObject summary{{QStringLiteral("calls"), static_cast<qint64>(run.calls.size())},
+                        {QStringLiteral("passed"), static_cast<qint64>(run.calls.size() - failed)},
+                        {QStringLiteral("failed"), static_cast<qint64>(failed)},
+                        {QStringLiteral("seconds"), run.seconds},
+                        {QStringLiteral("jobs"), run.jobs},
+                        {QStringLiteral("repeat"), run.repeat}};
+    const QJsonObject root{{QStringLiteral("files"), QJsonArray::fromStringList(run.files)},
+                           {QStringLiteral("calls"), calls},
+                           {QStringLiteral("summary"), summary}};
+    return QString::fromUtf8(QJsonDocument(root).toJson(QJsonDocument::Indented));
+}
+
+} // namespace cwcall
