@@ -94,7 +94,7 @@ std::string size_text(std::uint64_t bytes) {
 
 namespace {
 
-curl_socket_t on_open_socket(void* log, curlsocktype, curl_sockaddr* address) {
+curl_socket_t on_open_socket(void* log, curlsocktype, curl_sockaddr* address) noexcept {
     const curl_socket_t fd =
         socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
     if (fd == CURL_SOCKET_BAD)
@@ -102,7 +102,7 @@ curl_socket_t on_open_socket(void* log, curlsocktype, curl_sockaddr* address) {
     auto* sockets = static_cast<SocketLog*>(log);
     try {
         sockets->open.push_back(fd);
-    } catch (const std::bad_alloc&) {
+    } catch (...) {
         ::close(fd); // an untracked connection could not be checked before reuse
         return CURL_SOCKET_BAD;
     }
@@ -110,7 +110,7 @@ curl_socket_t on_open_socket(void* log, curlsocktype, curl_sockaddr* address) {
     return fd;
 }
 
-int on_close_socket(void* log, curl_socket_t fd) {
+int on_close_socket(void* log, curl_socket_t fd) noexcept {
     auto& open = static_cast<SocketLog*>(log)->open;
     for (std::size_t i = 0; i < open.size(); ++i) {
         if (open[i] == fd) {
@@ -199,52 +199,66 @@ bool Transport::stray_bytes_waiting() const {
     return false;
 }
 
-std::size_t Transport::on_body(char* data, std::size_t size, std::size_t count, void* self) {
+// No exception may cross libcurl's C frames: each callback catches
+// everything, and a failure ends the transfer with a short count and becomes
+// the call's error (classify_failure).
+std::size_t Transport::on_body(char* data, std::size_t size, std::size_t count,
+                               void* self) noexcept {
     auto* t = static_cast<Transport*>(self);
-    std::string& body = *t->body_;
-    const std::size_t n = size * count;
-    const std::uint64_t room = t->max_response_ - body.size();
+    try {
+        return t->store_body(data, size * count);
+    } catch (const std::bad_alloc&) {
+        t->out_of_memory_ = true;
+    } catch (...) {
+        t->callback_failed_ = true;
+    }
+    return 0;
+}
+
+std::size_t Transport::store_body(const char* data, std::size_t n) {
+    std::string& body = *body_;
+    const std::uint64_t room = max_response_ - body.size();
     if (n > room) {
         // Keep what fits, then stop reading: the cap holds while downloading.
+        too_large_ = true;
         body.append(data, static_cast<std::size_t>(room));
-        t->too_large_ = true;
         return 0;
     }
     const std::size_t needed = body.size() + n;
-    try {
-        if (needed > body.capacity()) {
-            std::size_t grown = std::max(needed, body.capacity() * 2);
-            if (grown > kDoublingLimit)
-                grown = std::max(needed, static_cast<std::size_t>(t->max_response_));
-            body.reserve(grown);
-        }
-        body.append(data, n);
-    } catch (const std::bad_alloc&) {
-        // No exception may cross libcurl's C frames.
-        t->out_of_memory_ = true;
-        return 0;
+    if (needed > body.capacity()) {
+        std::size_t grown = std::max(needed, body.capacity() * 2);
+        if (grown > kDoublingLimit)
+            grown = std::max(needed, static_cast<std::size_t>(max_response_));
+        body.reserve(grown);
     }
+    body.append(data, n);
     return n;
 }
 
-std::size_t Transport::on_header(char* data, std::size_t size, std::size_t count, void* self) {
+std::size_t Transport::on_header(char* data, std::size_t size, std::size_t count,
+                                 void* self) noexcept {
     auto* t = static_cast<Transport*>(self);
-    const std::size_t n = size * count;
-    t->head_bytes_ += n;
-    if (t->head_bytes_ > kMaxHeadBytes) {
-        t->head_too_large_ = true;
+    try {
+        return t->store_header(data, size * count);
+    } catch (const std::bad_alloc&) {
+        t->out_of_memory_ = true;
+    } catch (...) {
+        t->callback_failed_ = true;
+    }
+    return 0;
+}
+
+std::size_t Transport::store_header(const char* data, std::size_t n) {
+    head_bytes_ += n;
+    if (head_bytes_ > kMaxHeadBytes) {
+        head_too_large_ = true;
         return 0;
     }
     if (n > 5 && std::memcmp(data, "HTTP/", 5) == 0) {
-        try {
-            t->status_line_.assign(data, n);
-        } catch (const std::bad_alloc&) {
-            t->out_of_memory_ = true;
-            return 0;
-        }
-        while (!t->status_line_.empty() &&
-               (t->status_line_.back() == '\r' || t->status_line_.back() == '\n'))
-            t->status_line_.pop_back();
+        status_line_.assign(data, n);
+        while (!status_line_.empty() &&
+               (status_line_.back() == '\r' || status_line_.back() == '\n'))
+            status_line_.pop_back();
     }
     return n;
 }
@@ -290,6 +304,7 @@ bool Transport::post(const std::string& host, std::int32_t port, const std::stri
     too_large_ = false;
     head_too_large_ = false;
     out_of_memory_ = false;
+    callback_failed_ = false;
     head_bytes_ = 0;
     sockets_.opened = 0;
     status_line_.clear();
@@ -326,7 +341,11 @@ void Transport::classify_failure(int code, bool reused, const std::string& where
     const std::string detail = error_buffer_[0] ? error_buffer_ : curl_easy_strerror(rc);
     const std::string not_xmlrpc = "Response from " + where + " is not XML-RPC: ";
     if (out_of_memory_) {
-        error = {CWX_ERR_NO_MEMORY, "Out of memory"};
+        error = {CWX_ERR_NO_MEMORY, "Out of memory while reading the answer from " + where};
+        return;
+    }
+    if (callback_failed_) {
+        error = {CWX_ERR_TRANSPORT, "Call to " + where + " failed: the answer could not be stored"};
         return;
     }
     if (head_too_large_) {

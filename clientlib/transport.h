@@ -53,8 +53,12 @@ class Transport {
     void drop_handle();
     bool stray_bytes_waiting() const;
     void classify_failure(int code, bool reused, const std::string& where, TransportError& error);
-    static std::size_t on_body(char* data, std::size_t size, std::size_t count, void* self);
-    static std::size_t on_header(char* data, std::size_t size, std::size_t count, void* self);
+    static std::size_t on_body(char* data, std::size_t size, std::size_t count,
+                               void* self) noexcept;
+    static std::size_t on_header(char* data, std::size_t size, std::size_t count,
+                                 void* self) noexcept;
+    std::size_t store_body(const char* data, std::size_t n);   // may throw
+    std::size_t store_header(const char* data, std::size_t n); // may throw
 
     CURL* curl_ = nullptr;
     curl_slist* headers_ = nullptr;
@@ -65,6 +69,7 @@ class Transport {
     bool too_large_ = false;
     bool head_too_large_ = false;
     bool out_of_memory_ = false;
+    bool callback_failed_ = false; // by an exception other than bad_alloc
     std::size_t head_bytes_ = 0;
     std::size_t body_bytes_ = 0; // of the last transfer
     SocketLog sockets_;

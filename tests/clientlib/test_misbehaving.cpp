@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <new>
 #include <string>
 #include <thread>
 #include <vector>
@@ -19,6 +20,27 @@
 
 #include "cwxmlclient.h"
 #include "raw_server.h"
+
+// Allocation failure on demand, in the thread that arms it: while
+// fail_new_from is set, operator new refuses every request of that many
+// bytes or more (the library and libstdc++ allocate through this one).
+namespace {
+thread_local std::size_t fail_new_from = 0;
+} // namespace
+
+void* operator new(std::size_t size) {
+    if (fail_new_from != 0 && size >= fail_new_from)
+        throw std::bad_alloc();
+    if (void* p = std::malloc(size != 0 ? size : 1))
+        return p;
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
 
 namespace {
 
@@ -425,6 +447,41 @@ TEST_F(Misbehaving, RefusingAnEndlessBodyKeepsMemoryNearTheCap) {
     constexpr std::size_t kSlack = 16u << 20;
 #endif
     EXPECT_LT(peak_memory_kib() - peak_before_kib, static_cast<long>((kCap + kSlack) / 1024));
+}
+
+TEST_F(Misbehaving, NoMemoryForTheAnswerFailsTheCall) {
+    struct Row {
+        const char* label;
+        const char* cap;
+        std::size_t answer_bytes;
+        std::size_t fail_from; // bytes
+    };
+    const Row rows[] = {
+        // The body's storage cannot grow while it is read.
+        {"growing the body", "67108864", 1u << 20, 256u << 10},
+        // The part of an answer over the cap that fits cannot be kept.
+        {"keeping what fits under the cap", "1000", 5000, 1001},
+    };
+    for (const Row& row : rows) {
+        ScopedEnv cap("CWXML_MAX_RESPONSE_BYTES", row.cap);
+        // No Content-Length: the cap is met while the body is read.
+        RawServer server(answer_with(
+            "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" +
+            cwtest::xmlrpc_answer("<string>" + std::string(row.answer_bytes, 'x') + "</string>")));
+        use(server);
+        fail_new_from = row.fail_from;
+        const char* help = GetMethodHelp("x");
+        fail_new_from = 0;
+        EXPECT_EQ(help, nullptr) << row.label;
+        EXPECT_EQ(GetErrorCode(), CWX_ERR_NO_MEMORY) << row.label << ": " << text();
+        // Said by the transfer, not by the guard that would catch an
+        // exception thrown through libcurl.
+        EXPECT_EQ(text(), "Out of memory while reading the answer from " + where(server))
+            << row.label;
+        RawServer good(answer_xml("<string>fine</string>"));
+        use(good);
+        EXPECT_STREQ(GetMethodHelp("x"), "fine") << row.label << ": " << text();
+    }
 }
 
 TEST_F(Misbehaving, DefaultCapIsNamedInMiB) {
