@@ -4,16 +4,20 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 #include <new>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <arpa/inet.h>
+#include <linux/sockios.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -154,6 +158,40 @@ TEST_F(Misbehaving, HangOnAReusedConnectionIsATimeOut) {
     EXPECT_EQ(server.connections(), 1);
 }
 
+// Counts steps of one side (calls made, answers received), for the other to
+// wait on.
+class Counter {
+  public:
+    void step() {
+        const std::lock_guard lock(mutex_);
+        ++count_;
+        changed_.notify_all();
+    }
+    // False when `count` steps were not made within 5 s.
+    bool wait_for(int count) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::seconds(5), [&] { return count_ >= count; });
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    int count_ = 0;
+};
+
+// Waits (up to 5 s) until the peer has acknowledged every byte sent on `fd`:
+// they are then in its socket, waiting to be read.
+bool wait_until_received(int fd) {
+    const auto deadline = Clock::now() + std::chrono::seconds(5);
+    int unacknowledged = 0;
+    while (ioctl(fd, SIOCOUTQ, &unacknowledged) == 0 && unacknowledged > 0) {
+        if (Clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return unacknowledged == 0;
+}
+
 TEST_F(Misbehaving, StrayAnswersAreNeverTakenForTheNextCall) {
     ScopedEnv timeout("CWXML_TIMEOUT_MS", "300");
     const std::string forged = RawServer::http_response(
@@ -161,46 +199,47 @@ TEST_F(Misbehaving, StrayAnswersAreNeverTakenForTheNextCall) {
     struct Row {
         const char* label;
         bool first_call_times_out;
-        RawServer::Handler first_answer;
+        int forged_after_call; // sent on its connection once that call is over
+        int connections;
     };
     const Row rows[] = {
-        {"unsolicited answer on the idle connection", false,
-         [forged](int fd, const RawRequest&, RawServer& s) {
-             s.send_all(fd, RawServer::http_response(cwtest::xmlrpc_answer("<string>one</string>"),
-                                                     "200 OK", "text/xml", true));
-             std::this_thread::sleep_for(std::chrono::milliseconds(20));
-             s.send_all(fd, forged);
-             return true;
-         }},
-        {"late answer after a time-out", true,
-         [forged](int fd, const RawRequest&, RawServer& s) {
-             s.wait_for_close(fd);
-             s.send_all(fd, forged);
-             return false;
-         }},
+        {"unsolicited answer on the idle connection", false, 1, 2},
+        // The first call's answer, late: it comes on the connection that
+        // took the second call, while the client is between calls.
+        {"late answer after a time-out", true, 2, 3},
     };
     for (const Row& row : rows) {
-        std::atomic<bool> first_done{false};
-        RawServer server([&row, &first_done](int fd, const RawRequest& request, RawServer& s) {
-            if (s.requests() > 1)
-                return s.send_all(
-                    fd, RawServer::http_response(cwtest::xmlrpc_answer("<string>two</string>"),
-                                                 "200 OK", "text/xml", true));
-            const bool keep = row.first_answer(fd, request, s);
-            first_done = true;
-            return keep;
+        Counter calls;
+        Counter forged_received;
+        RawServer server([&](int fd, const RawRequest&, RawServer& s) {
+            const int call = s.requests();
+            if (call == 1 && row.first_call_times_out) {
+                s.wait_for_close(fd);
+                return false;
+            }
+            const bool open = s.send_all(
+                fd, RawServer::http_response(
+                        cwtest::xmlrpc_answer("<string>" + std::to_string(call) + "</string>"),
+                        "200 OK", "text/xml", true));
+            if (open && call == row.forged_after_call && calls.wait_for(call) &&
+                s.send_all(fd, forged))
+                if (wait_until_received(fd))
+                    forged_received.step();
+            return open;
         });
         use(server);
-        const char* first = GetMethodHelp("x");
-        if (row.first_call_times_out)
-            EXPECT_EQ(GetErrorCode(), CWX_ERR_TIMEOUT) << row.label << ": " << text();
-        else
-            EXPECT_STREQ(first, "one") << row.label << ": " << text();
-        for (int i = 0; i < 200 && !first_done; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        std::this_thread::sleep_for(std::chrono::milliseconds(20)); // the forged bytes land
-        EXPECT_STREQ(GetMethodHelp("x"), "two") << row.label << ": " << text();
-        EXPECT_EQ(server.connections(), 2) << row.label;
+        for (int call = 1; call <= row.forged_after_call; ++call) {
+            const char* answer = GetMethodHelp("x");
+            if (call == 1 && row.first_call_times_out)
+                EXPECT_EQ(GetErrorCode(), CWX_ERR_TIMEOUT) << row.label << ": " << text();
+            else
+                EXPECT_STREQ(answer, std::to_string(call).c_str()) << row.label << ": " << text();
+            calls.step();
+        }
+        ASSERT_TRUE(forged_received.wait_for(1)) << row.label;
+        const std::string next = std::to_string(row.forged_after_call + 1);
+        EXPECT_STREQ(GetMethodHelp("x"), next.c_str()) << row.label << ": " << text();
+        EXPECT_EQ(server.connections(), row.connections) << row.label;
     }
 }
 
