@@ -142,7 +142,9 @@ class Parser {
                      .arg(keyword));
     }
 
-    void fail(const QString& what) {
+    void fail(QString what) {
+        // One line each: the argument parser's texts break a line for a message box.
+        what.replace(u'\n', u' ');
         errors_.append(QStringLiteral("%1:%2: %3").arg(path_).arg(number_).arg(what));
     }
 
@@ -162,8 +164,10 @@ class Parser {
     }
 
     void call(QStringView rest) {
-        // Statements after a bad call line must not attach to the call above.
+        // Statements after a bad call line must not attach to the call above;
+        // they are skipped, the call's own error says what is wrong.
         current_ = nullptr;
+        refused_ = true;
         QString error;
         QStringList words = splitWords(rest, &error);
         if (!error.isEmpty()) {
@@ -208,11 +212,14 @@ class Parser {
             c.arguments = std::move(list);
         scenario_.calls.push_back(std::move(c));
         current_ = &scenario_.calls.back();
+        refused_ = false;
     }
 
     bool needCall(const char* statement) {
         if (current_ != nullptr)
             return true;
+        if (refused_)
+            return false;
         fail(QStringLiteral("%1 without a call above it").arg(QString::fromLatin1(statement)));
         return false;
     }
@@ -423,6 +430,7 @@ class Parser {
     QStringList& errors_;
     QHash<QString, int> known_; // variable -> line that sets it (0: --var)
     Call* current_ = nullptr;
+    bool refused_ = false; // the last call line was refused
     int number_ = 0;
 };
 

@@ -16,8 +16,9 @@ namespace cwcall {
 
 namespace {
 
-QString milliseconds(int64_t micros) {
-    return QString::number(static_cast<double>(micros) / 1000.0, 'f', 1) + QStringLiteral(" ms");
+QString milliseconds(int64_t micros, int decimals = 1) {
+    return QString::number(static_cast<double>(micros) / 1000.0, 'f', decimals) +
+           QStringLiteral(" ms");
 }
 
 QString title(const RunResult& run, const CallResult& call) {
@@ -94,8 +95,8 @@ QString plainSummary(const RunResult& run) {
         text += QStringLiteral("  %1: %2 calls, p50 %3, p90 %4, p99 %5, max %6\n")
                     .arg(it.key())
                     .arg(t.size())
-                    .arg(milliseconds(percentile(t, 50)), milliseconds(percentile(t, 90)),
-                         milliseconds(percentile(t, 99)), milliseconds(t.back()));
+                    .arg(milliseconds(percentile(t, 50), 2), milliseconds(percentile(t, 90), 2),
+                         milliseconds(percentile(t, 99), 2), milliseconds(t.back(), 2));
     }
     return text;
 }
