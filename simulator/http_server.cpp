@@ -41,7 +41,7 @@ constexpr const char* kXml = "text/xml; charset=utf-8";
 // body is handed on in pieces). The daemon clears it for every request, so
 // its default of 32 KiB (48 KiB cleared per call) cost more than the head of
 // any XML-RPC client needs; larger heads are refused with 431.
-constexpr std::size_t kConnectionMemory = 16u << 10;
+constexpr std::size_t kConnectionMemory = http::kSmallCall;
 
 // jemalloc's control entry when the program runs on it (cardwright-sim does;
 // sanitizer builds and test programs run on glibc's malloc).
@@ -73,10 +73,10 @@ struct Connection {
 // One HTTP request. Refused requests still read (and drop) their body, so
 // that the answer is not lost to a reset and the connection stays in step.
 struct Request {
-    int status = 0;           // decided before the body: answer this
-    std::string refusal;      // decided before the body: an XML-RPC fault 14
-    bool keep = false;        // the body goes to the gate and the registry
-    std::size_t reserved = 0; // counted in the bodies in flight
+    int status = 0;       // decided before or while the body arrives: answer this
+    std::string refusal;  // decided before the body: an XML-RPC fault 14
+    bool keep = false;    // the body goes to the gate and the registry
+    std::size_t held = 0; // of the body, counted in the bytes held
     std::size_t length = 0;
     std::string body;
 };
@@ -86,17 +86,28 @@ Connection* connectionOf(MHD_Connection* c) {
     return info ? static_cast<Connection*>(info->socket_context) : nullptr;
 }
 
-void freeString(void* text) {
-    delete static_cast<std::string*>(text);
+// An answer's text, counted in the bytes held until the daemon lets it go
+// (sent, or its connection closed).
+struct HeldAnswer {
+    std::string text;
+    std::atomic<std::size_t>* held;
+};
+
+void releaseAnswer(void* answer) {
+    auto* owned = static_cast<HeldAnswer*>(answer);
+    owned->held->fetch_sub(owned->text.size());
+    delete owned;
 }
 
-MHD_Result answer(MHD_Connection* c, unsigned status, const char* contentType, std::string body,
-                  const char* extraName = nullptr, const char* extraValue = nullptr) {
-    auto* owned = new std::string(std::move(body));
+MHD_Result answer(std::atomic<std::size_t>& held, MHD_Connection* c, unsigned status,
+                  const char* contentType, std::string body, const char* extraName = nullptr,
+                  const char* extraValue = nullptr) {
+    auto* owned = new HeldAnswer{std::move(body), &held};
+    held.fetch_add(owned->text.size());
     MHD_Response* response = MHD_create_response_from_buffer_with_free_callback_cls(
-        owned->size(), owned->data(), &freeString, owned);
+        owned->text.size(), owned->text.data(), &releaseAnswer, owned);
     if (!response) {
-        delete owned;
+        releaseAnswer(owned);
         return MHD_NO;
     }
     MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, contentType);
@@ -129,7 +140,7 @@ const char* statusText(int status) {
     case MHD_HTTP_CONTENT_TOO_LARGE:
         return "The request body is larger than 16 MiB\n";
     case MHD_HTTP_SERVICE_UNAVAILABLE:
-        return "Too many large requests at once; try again shortly\n";
+        return "Too many large requests or answers at once; try again shortly\n";
     default:
         return "Cannot process the call\n";
     }
@@ -187,7 +198,8 @@ struct HttpServer::Impl {
     Engine* engine = nullptr;
     xmlrpc_c::registryPtr registry;
     MHD_Daemon* daemon = nullptr;
-    std::atomic<std::size_t> inFlight{0};
+    // Bytes of bodies received and of answers not yet sent (http::kMaxBytesHeld).
+    std::atomic<std::size_t> held{0};
     std::binary_semaphore largeCalls{1};
     static constexpr std::size_t kLargeCall = 1u << 20;
 
@@ -261,7 +273,7 @@ struct HttpServer::Impl {
                             MHD_RequestTerminationCode) {
         auto* self = static_cast<Impl*>(cls);
         if (auto* request = static_cast<Request*>(*context)) {
-            self->inFlight.fetch_sub(request->reserved);
+            self->held.fetch_sub(request->held);
             delete request;
             *context = nullptr;
         }
@@ -274,39 +286,95 @@ struct HttpServer::Impl {
 
     static MHD_Result onRequest(void* cls, MHD_Connection* c, const char* url, const char* method,
                                 const char*, const char* data, size_t* size, void** context) {
-        auto* self = static_cast<Impl*>(cls);
+        // Nothing thrown may cross the daemon's C frames: a call that cannot
+        // be carried on (memory ran out) closes its connection instead.
+        try {
+            return static_cast<Impl*>(cls)->handle(c, url, method, data, size, context);
+        } catch (...) {
+            return MHD_NO;
+        }
+    }
+
+    MHD_Result handle(MHD_Connection* c, const char* url, const char* method, const char* data,
+                      size_t* size, void** context) {
         auto* request = static_cast<Request*>(*context);
         if (!request) {
             request = new Request;
             *context = request;
-            return self->begin(c, url, method, *request);
+            return begin(c, url, method, *request);
         }
         if (*size > 0) {
             if (request->keep)
-                request->body.append(data, *size);
+                receive(*request, data, *size);
             *size = 0;
             return MHD_YES;
         }
-        if (Connection* conn = connectionOf(c))
+        Connection* conn = connectionOf(c);
+        if (conn)
             conn->deadline.store(0, std::memory_order_relaxed);
+        // What is answered must be taken within kAnswerSeconds.
+        auto reply = [&](unsigned status, const char* type, std::string body,
+                         const char* extraName = nullptr, const char* extraValue = nullptr) {
+            if (conn)
+                conn->deadline.store(ticksIn(http::kAnswerSeconds), std::memory_order_relaxed);
+            return answer(held, c, status, type, std::move(body), extraName, extraValue);
+        };
         if (request->status == MHD_HTTP_METHOD_NOT_ALLOWED)
-            return answer(c, MHD_HTTP_METHOD_NOT_ALLOWED, "text/plain",
-                          statusText(MHD_HTTP_METHOD_NOT_ALLOWED), MHD_HTTP_HEADER_ALLOW,
-                          MHD_HTTP_METHOD_POST);
+            return reply(MHD_HTTP_METHOD_NOT_ALLOWED, "text/plain",
+                         statusText(MHD_HTTP_METHOD_NOT_ALLOWED), MHD_HTTP_HEADER_ALLOW,
+                         MHD_HTTP_METHOD_POST);
+        if (request->status == MHD_HTTP_SERVICE_UNAVAILABLE)
+            return reply(MHD_HTTP_SERVICE_UNAVAILABLE, "text/plain",
+                         statusText(MHD_HTTP_SERVICE_UNAVAILABLE), MHD_HTTP_HEADER_RETRY_AFTER,
+                         "1");
         if (request->status != 0)
-            return answer(c, static_cast<unsigned>(request->status), "text/plain",
-                          statusText(request->status));
+            return reply(static_cast<unsigned>(request->status), "text/plain",
+                         statusText(request->status));
         if (!request->refusal.empty()) {
-            logCall(*self->engine, "(request)", 0.0,
+            logCall(*engine, "(request)", 0.0,
                     "fault " + std::to_string(code::AccessKey) + ": " + request->refusal);
-            return answer(c, MHD_HTTP_OK, kXml, faultAnswer(code::AccessKey, request->refusal));
+            return reply(MHD_HTTP_OK, kXml, faultAnswer(code::AccessKey, request->refusal));
         }
-        std::string response = self->call(request->body);
+        std::string response = call(request->body);
         // The body is gone: another may come in (the request's own end is
         // noticed a little after the client has the answer).
-        self->inFlight.fetch_sub(request->reserved);
-        request->reserved = 0;
-        return answer(c, MHD_HTTP_OK, kXml, std::move(response));
+        std::string().swap(request->body);
+        held.fetch_sub(request->held);
+        request->held = 0;
+        if (response.size() > http::kSmallCall &&
+            held.load() + response.size() > http::kMaxBytesHeld) {
+            logCall(*engine, "(answer)", 0.0,
+                    "refused with 503: an answer of " + std::to_string(response.size()) +
+                        " bytes beside " + std::to_string(held.load()) + " held");
+            return reply(MHD_HTTP_SERVICE_UNAVAILABLE, "text/plain",
+                         statusText(MHD_HTTP_SERVICE_UNAVAILABLE), MHD_HTTP_HEADER_RETRY_AFTER,
+                         "1");
+        }
+        return reply(MHD_HTTP_OK, kXml, std::move(response));
+    }
+
+    // A piece of a body kept for the registry, counted as it arrives. A large
+    // body that would take the bytes held past the budget is dropped and
+    // answered 503 once it has all arrived. (Threads checking at once may
+    // each go a piece, at most kConnectionMemory, beyond.)
+    void receive(Request& request, const char* data, std::size_t size) {
+        if (request.length > http::kSmallCall && held.load() + size > http::kMaxBytesHeld) {
+            held.fetch_sub(request.held);
+            request.held = 0;
+            std::string().swap(request.body);
+            request.keep = false;
+            request.status = MHD_HTTP_SERVICE_UNAVAILABLE;
+            return;
+        }
+        // Grown as it arrives, never past its length: an announced length
+        // costs nothing until its bytes come.
+        std::string& body = request.body;
+        if (body.size() + size > body.capacity())
+            body.reserve(
+                std::min(request.length, std::max(2 * body.capacity(), body.size() + size)));
+        body.append(data, size);
+        held.fetch_add(size);
+        request.held += size;
     }
 
     // The head has arrived: decide what the request gets before its body.
@@ -318,7 +386,7 @@ struct HttpServer::Impl {
             const char* end = lengthText + std::strlen(lengthText);
             auto [ptr, ec] = std::from_chars(lengthText, end, length);
             if (ec != std::errc() || ptr != end || ptr == lengthText)
-                return answer(c, MHD_HTTP_BAD_REQUEST, "text/plain",
+                return answer(held, c, MHD_HTTP_BAD_REQUEST, "text/plain",
                               statusText(MHD_HTTP_BAD_REQUEST));
         }
         // Two lengths, or a length beside chunked coding, are how requests
@@ -326,12 +394,12 @@ struct HttpServer::Impl {
         const char* coding =
             MHD_lookup_connection_value(c, MHD_HEADER_KIND, MHD_HTTP_HEADER_TRANSFER_ENCODING);
         if (lengthText && (coding || headerCount(c, MHD_HTTP_HEADER_CONTENT_LENGTH) > 1))
-            return answer(c, MHD_HTTP_BAD_REQUEST, "text/plain", kAmbiguousLength);
+            return answer(held, c, MHD_HTTP_BAD_REQUEST, "text/plain", kAmbiguousLength);
         request.length = length;
         // Refusals that need no body are answered before it is read (the
         // daemon then closes the connection); the others read and drop it.
         if (length > http::kMaxBody)
-            return answer(c, MHD_HTTP_CONTENT_TOO_LARGE, "text/plain",
+            return answer(held, c, MHD_HTTP_CONTENT_TOO_LARGE, "text/plain",
                           statusText(MHD_HTTP_CONTENT_TOO_LARGE));
         if (std::strcmp(url, "/RPC2") != 0) {
             request.status = MHD_HTTP_NOT_FOUND;
@@ -341,13 +409,13 @@ struct HttpServer::Impl {
             if (lengthText || coding)
                 request.status = MHD_HTTP_METHOD_NOT_ALLOWED;
             else
-                return answer(c, MHD_HTTP_METHOD_NOT_ALLOWED, "text/plain",
+                return answer(held, c, MHD_HTTP_METHOD_NOT_ALLOWED, "text/plain",
                               statusText(MHD_HTTP_METHOD_NOT_ALLOWED), MHD_HTTP_HEADER_ALLOW,
                               MHD_HTTP_METHOD_POST);
             return MHD_YES;
         }
         if (!lengthText)
-            return answer(c, MHD_HTTP_LENGTH_REQUIRED, "text/plain",
+            return answer(held, c, MHD_HTTP_LENGTH_REQUIRED, "text/plain",
                           statusText(MHD_HTTP_LENGTH_REQUIRED));
         if (!key.empty()) {
             const char* given = MHD_lookup_connection_value(c, MHD_HEADER_KIND, kKeyHeader);
@@ -359,15 +427,14 @@ struct HttpServer::Impl {
                 return MHD_YES;
             }
         }
-        if (inFlight.fetch_add(length) + length > http::kMaxBodiesInFlight) {
-            inFlight.fetch_sub(length);
-            return answer(c, MHD_HTTP_SERVICE_UNAVAILABLE, "text/plain",
+        // A large body that cannot fit beside what is held now is refused
+        // before it is sent; nothing is set aside for one that is taken.
+        if (length > http::kSmallCall && held.load() + length > http::kMaxBytesHeld)
+            return answer(held, c, MHD_HTTP_SERVICE_UNAVAILABLE, "text/plain",
                           statusText(MHD_HTTP_SERVICE_UNAVAILABLE), MHD_HTTP_HEADER_RETRY_AFTER,
                           "1");
-        }
-        request.reserved = length;
         request.keep = true;
-        request.body.reserve(length);
+        request.body.reserve(std::min(length, http::kSmallCall));
         return MHD_YES;
     }
 

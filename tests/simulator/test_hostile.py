@@ -30,6 +30,27 @@ def call(method, inner=""):
     return f"<?xml version='1.0'?><methodCall><methodName>{method}</methodName><params>{inner}</params></methodCall>"
 
 
+def announce(port, length):
+    """A request head announcing a body of `length`; the server's first answer."""
+    h = socket.create_connection(("127.0.0.1", port), timeout=10)
+    h.sendall(b"POST /RPC2 HTTP/1.1\r\nHost: x\r\nContent-Length: %d\r\nExpect: 100-continue\r\n\r\n" % length)
+    return h, h.recv(500)
+
+
+def wait_announced(port, length, expected, seconds):
+    """Until announcing `length` is answered with `expected`; False when it never was."""
+    deadline = time.monotonic() + seconds
+    while True:
+        h, head = announce(port, length)
+        h.close()
+        if head.startswith(expected):
+            return True
+        if time.monotonic() > deadline:
+            print("last answer:", head[:100])
+            return False
+        time.sleep(0.05)
+
+
 def peak_kib(pid):
     for line in open(f"/proc/{pid}/status"):
         if line.startswith("VmHWM:"):
@@ -68,21 +89,34 @@ with Sim() as sim:
     c.check(b"<i4>2</i4>" in data and "Größe".encode() in data,
             f"a Latin-1 call is converted: {data[:300]!r}")
 
-    # Bodies in flight beyond 64 MiB: 503 with Retry-After, before the body.
+    # The 64 MiB budget counts bytes held, not lengths announced: five idle
+    # requests announcing 16 MiB each hold nothing, and a small call is
+    # answered beside them.
     held = []
-    for _ in range(4):  # each taken in (100 Continue) before the next, so none is refused
-        h = socket.create_connection(("127.0.0.1", sim.port), timeout=10)
-        h.sendall(b"POST /RPC2 HTTP/1.1\r\nHost: x\r\nContent-Length: 16777216\r\nExpect: 100-continue\r\n\r\n")
-        c.check(h.recv(100).startswith(b"HTTP/1.1 100"), "a large body is taken in")
-        h.sendall(b"<?xml")
+    for _ in range(5):
+        h, head = announce(sim.port, 16 << 20)
+        c.check(head.startswith(b"HTTP/1.1 100"), f"a large body announced beside idle ones: {head!r}")
         held.append(h)
-    extra = socket.create_connection(("127.0.0.1", sim.port), timeout=10)
-    extra.sendall(b"POST /RPC2 HTTP/1.1\r\nHost: x\r\nContent-Length: 100\r\n\r\n")
-    head = extra.recv(500)
-    extra.close()
-    c.check(head.startswith(b"HTTP/1.1 503") and b"Retry-After:" in head, f"a fifth large body: {head!r}")
+    status, data, took = post(sim.port, call("GetCount"))
+    c.check(status == 200 and b"Total" in data and took < 1, f"a small call beside five idle large requests: {status}")
+    # Four send all but a byte of their bodies, 64 MiB held: a large body is
+    # refused before it is sent, or after it when it was taken in before; a
+    # small call is still answered; once they close, large bodies are taken.
+    body = b"a" * ((16 << 20) - 1)
+    for h in held[:4]:
+        h.sendall(body)
+    c.check(wait_announced(sim.port, 1 << 20, b"HTTP/1.1 503", 10), "a large body beside 64 MiB held is refused")
+    status, data, took = post(sim.port, call("GetCount"))
+    c.check(status == 200 and b"Total" in data and took < 1, f"a small call beside 64 MiB held: {status}")
+    try:
+        held[4].sendall(body + b"a")
+        head = held[4].recv(500)
+    except OSError as e:
+        head = repr(e).encode()
+    c.check(head.startswith(b"HTTP/1.1 503") and b"Retry-After:" in head, f"a body beyond the budget: {head!r}")
     for h in held:
         h.close()
+    c.check(wait_announced(sim.port, 16 << 20, b"HTTP/1.1 100", 10), "what they held is returned")
 
     # 1000 connections that idle or trickle their head or body a byte at a
     # time, while a good client's calls are each answered within 1 s; the
@@ -187,5 +221,43 @@ with Sim(read_log=False) as sim:
         else:
             s.GetCount()  # a line to carry the count
     c.check(b"log lines dropped: stderr took nothing" in tail, f"the loss is reported: {tail[-300:]!r}")
+
+# Answers are held too: one its client does not read counts until it is
+# taken or, 10 s on, its connection is closed. Small calls are answered
+# meanwhile; a large answer that does not fit beside it is refused.
+with Sim() as sim:
+    s = sim.proxy()
+    sim.wait_idle(s)
+    s.ReviseUserData({f"K{i:04}": "x" * 4096 for i in range(1000)})  # 4 MiB in each GetUserData
+    sim.wait_idle(s)
+
+    def user_data(n):
+        one = ("<value><struct><member><name>methodName</name><value>GetUserData</value></member>"
+               "<member><name>params</name><value><array><data/></array></value></member></struct></value>")
+        return call("system.multicall", "<param><value><array><data>" + one * n + "</data></array></value></param>")
+
+    unread = socket.create_connection(("127.0.0.1", sim.port), timeout=10)
+    unread.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
+    big = user_data(15).encode()  # an answer of nearly 60 MiB
+    unread.sendall(b"POST /RPC2 HTTP/1.1\r\nHost: x\r\nContent-Length: %d\r\n\r\n" % len(big) + big)
+    c.check(wait_announced(sim.port, 16 << 20, b"HTTP/1.1 503", 30), "a large body beside an answer unread")
+    answered = time.monotonic()
+    status, data, took = post(sim.port, call("GetCount"))
+    c.check(status == 200 and b"Total" in data and took < 1, f"a small call beside it: {status}")
+    status, data, _ = post(sim.port, user_data(3))
+    c.check(status == 503, f"a 12 MiB answer beside it: {status} {data[:100]!r}")
+    c.check(wait_announced(sim.port, 16 << 20, b"HTTP/1.1 100", 20), "what the answer held is returned")
+    c.check(time.monotonic() - answered < 12, f"once it is dropped: {time.monotonic() - answered:.1f} s on")
+    got, deadline = 0, time.monotonic() + 10
+    try:
+        while time.monotonic() < deadline:
+            piece = unread.recv(1 << 20)
+            if not piece:
+                break
+            got += len(piece)
+    except OSError:
+        pass
+    c.check(got < 32 << 20, f"its connection was closed part way: {got} bytes arrived")
+    c.check(s.GetCount()["Total"] == 300, "still answering")
 
 c.done()
