@@ -98,6 +98,10 @@ Options parseCommandLine(int argc, char** argv) {
             o.out = takeValue();
             if (o.out->isEmpty())
                 throw UsageError(QStringLiteral("--out needs a file name"));
+        } else if (name == u"--field") {
+            o.field = takeValue();
+            if (o.field->isEmpty())
+                throw UsageError(QStringLiteral("--field needs an entry name"));
         } else if (name == u"--help-method") {
             o.method = takeValue();
             helpMethod = true;
@@ -132,6 +136,8 @@ Options parseCommandLine(int argc, char** argv) {
                                                                : QStringLiteral("--help-method")));
         if (o.out)
             throw UsageError(QStringLiteral("--out is for picture methods only"));
+        if (o.field)
+            throw UsageError(QStringLiteral("--field is for list methods only"));
         o.mode = list ? Options::Mode::List : Options::Mode::HelpMethod;
         return o;
     }
@@ -159,6 +165,8 @@ QString usageText() {
         "                      one second apart, until Cardwright answers\n"
         "  --json              print the result as JSON\n"
         "  --out FILE          picture methods: write the picture to FILE as PNG\n"
+        "  --field NAME        list methods: print only the value of the entry NAME\n"
+        "                      (exit status 1 when the list has no such entry)\n"
         "  --xml               after the call, print the last XML sent and received\n"
         "                      on standard error\n"
         "  --list              print the method names the server offers\n"

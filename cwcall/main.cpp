@@ -4,6 +4,7 @@
 #include "argument_list.h"
 #include "command_line.h"
 #include "methods.h"
+#include "png_file.h"
 #include "result_text.h"
 #include "scenario.h"
 #include "test_runner.h"
@@ -12,9 +13,6 @@
 #include "cwxmlclient.h"
 
 #include <QByteArray>
-#include <QImage>
-#include <QImageWriter>
-#include <QSaveFile>
 
 #include <unistd.h>
 
@@ -161,6 +159,10 @@ int printMethods(const NameValueList& list, bool json) {
 
 int printHelp(const QString& method, bool json) {
     const methods::HelpDisplay display = methods::help(method.toUtf8());
+    // A failed part (the prototypes or the help) fails the whole: a script
+    // reads either the complete display or nothing, and the exit status says which.
+    if (display.error)
+        return libraryFailure(display.error->first, display.error->second);
     if (json) {
         // The window's lines, headings included, as an array of strings.
         writeLine(stdout, jsonStrings(display.appends.join(u'\n').split(u'\n')));
@@ -168,32 +170,7 @@ int printHelp(const QString& method, bool json) {
         for (const QString& text : display.appends)
             writeLine(stdout, text);
     }
-    if (display.error)
-        return libraryFailure(display.error->first, display.error->second);
     return Success;
-}
-
-// Writes the picture as PNG, whole or not at all.
-bool writePng(CWBitmap bitmap, const QString& path, QString& error) {
-    const QImage image(reinterpret_cast<const uchar*>(cw_bitmap_pixels(bitmap)),
-                       cw_bitmap_width(bitmap), cw_bitmap_height(bitmap), cw_bitmap_stride(bitmap),
-                       QImage::Format_ARGB32);
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        error = file.errorString();
-        return false;
-    }
-    QImageWriter writer(&file, "png");
-    if (!writer.write(image)) {
-        error = writer.errorString();
-        file.cancelWriting();
-        return false;
-    }
-    if (!file.commit()) {
-        error = file.errorString();
-        return false;
-    }
-    return true;
 }
 
 int printPicture(CWBitmap bitmap, const cwcall::Options& o) {
@@ -201,7 +178,7 @@ int printPicture(CWBitmap bitmap, const cwcall::Options& o) {
     const int32_t height = cw_bitmap_height(bitmap);
     int status = Success;
     QString error;
-    if (o.out && !writePng(bitmap, *o.out, error)) {
+    if (o.out && !cwcall::writePngFile(bitmap, *o.out, error)) {
         writeLine(stderr, QStringLiteral("cwcall: cannot write %1: %2").arg(*o.out, error));
         status = Failure;
     } else if (o.json) {
@@ -216,6 +193,20 @@ int printPicture(CWBitmap bitmap, const cwcall::Options& o) {
     return status;
 }
 
+// The value of the first entry named exactly `name`, alone on its line.
+int printField(const NameValueList& list, const QString& name, bool json) {
+    for (int32_t i = 0; list.names != nullptr && i < list.count; ++i) {
+        if (resulttext::fromLibrary(list.names[i]) != name)
+            continue;
+        const QString value =
+            resulttext::fromLibrary(list.values != nullptr ? list.values[i] : nullptr);
+        writeLine(stdout, json ? jsonString(value) : value);
+        return Success;
+    }
+    writeLine(stderr, QStringLiteral("error: the answer has no entry '%1'").arg(name));
+    return Failure;
+}
+
 int printOutcome(const methods::Outcome& outcome, const cwcall::Options& o) {
     using Kind = methods::Outcome::Kind;
     switch (outcome.kind) {
@@ -224,6 +215,9 @@ int printOutcome(const methods::Outcome& outcome, const cwcall::Options& o) {
     case Kind::Picture:
         return printPicture(outcome.bitmap, o);
     case Kind::List:
+        if (o.field)
+            return printField(*outcome.list, *o.field, o.json);
+        break;
     case Kind::Accepted:
     case Kind::Number:
     case Kind::Boolean:
@@ -289,6 +283,9 @@ int run(int argc, char** argv) {
                         .arg(o.method));
             if (o.out && entry->family != methods::Family::Picture)
                 throw cwcall::UsageError(QStringLiteral("--out is for picture methods only"));
+            if (o.field && entry->family != methods::Family::List &&
+                entry->family != methods::Family::Record)
+                throw cwcall::UsageError(QStringLiteral("--field is for list methods only"));
             buildArguments(*entry, o.arguments, args);
         }
     } catch (const cwcall::UsageError& e) {
@@ -323,7 +320,7 @@ int run(int argc, char** argv) {
         } else if (o.mode == cwcall::Options::Mode::HelpMethod) {
             status = printHelp(o.method, o.json);
         } else {
-            status = printOutcome(methods::call(*entry, args), o);
+            status = printOutcome(methods::callChecked(*entry, args), o);
         }
         if (o.xml)
             printXml();

@@ -1,8 +1,10 @@
 // cwcall against a real cardwright-sim: one call per result family, JSON, a
 // picture written and read back, the exit statuses and the connection wait.
+#include "raw_server.h"
 #include "sim_process.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QImage>
 #include <QJsonArray>
@@ -59,7 +61,8 @@ class Cwcall : public ::testing::Test {
         QString error;
         if (!sample->ok() ||
             !sim->start({QStringLiteral("--design"), sample->design(), QStringLiteral("--fail"),
-                         QStringLiteral("Print=7:") + kPaper},
+                         QStringLiteral("Print=7:") + kPaper, QStringLiteral("--fail"),
+                         QStringLiteral("GetCWHandle=9:No window handle")},
                         error)) {
             startError = error.isEmpty() ? QStringLiteral("cannot copy the sample") : error;
             return;
@@ -163,6 +166,44 @@ INSTANTIATE_TEST_SUITE_P(
                  1,
                  {},
                  QStringLiteral("error 6: No record matches the GetRecord criteria\n")},
+        // A number method answers -1 both as a value and as a failure: the
+        // library's error code decides.
+        CallCase{"numberRefusedRemotely",
+                 words({"GetCWHandle"}),
+                 1,
+                 {},
+                 QStringLiteral("error 9: No window handle\n")},
+        CallCase{"numberUnreached",
+                 words({"--host", "127.0.0.1", "--port", "1", "GetEditCount"}),
+                 1,
+                 {},
+                 QStringLiteral("error -1: Cannot connect to 127.0.0.1:1: Connection refused\n")},
+        CallCase{"numberUnreachedAsJson",
+                 words({"--json", "--host", "127.0.0.1", "--port", "1", "GetLastCommandError"}),
+                 1,
+                 {},
+                 QStringLiteral("error -1: Cannot connect to 127.0.0.1:1: Connection refused\n")},
+        // --field: one entry's value, alone on its line.
+        CallCase{"fieldOfAList",
+                 words({"--field", "Total", "GetCount"}),
+                 0,
+                 QStringLiteral("300\n"),
+                 {}},
+        CallCase{"fieldOfARecord",
+                 words({"GetRecord", "--field=LastName", "Id=5"}),
+                 0,
+                 QStringLiteral("Kowalski\n"),
+                 {}},
+        CallCase{"fieldAsJson",
+                 words({"--json", "--field", "Selected", "GetCount"}),
+                 0,
+                 QStringLiteral("\"300\"\n"),
+                 {}},
+        CallCase{"fieldAbsent",
+                 words({"--field", "total", "GetCount"}),
+                 1,
+                 {},
+                 QStringLiteral("error: the answer has no entry 'total'\n")},
         CallCase{"unknownCodeIsRefusedRemotely",
                  words({"--json", "GetErrorMessage", "Code=99999"}),
                  1,
@@ -219,6 +260,16 @@ INSTANTIATE_TEST_SUITE_P(
                  2,
                  {},
                  QStringLiteral("cwcall: --out is for picture methods only\n")},
+        CallCase{"fieldForANumber",
+                 words({"--field", "Total", "GetEditCount"}),
+                 2,
+                 {},
+                 QStringLiteral("cwcall: --field is for list methods only\n")},
+        CallCase{"fieldWithoutName",
+                 words({"--field=", "GetCount"}),
+                 2,
+                 {},
+                 QStringLiteral("cwcall: --field needs an entry name\n")},
         CallCase{"waitNotANumber",
                  words({"--wait", "many", "GetCount"}),
                  2,
@@ -280,14 +331,67 @@ TEST_F(Cwcall, PictureWrittenAsPngOrDescribed) {
     EXPECT_EQ(object[QStringLiteral("file")].toString(), path);
     EXPECT_EQ(QImage(path, "png").width(), object[QStringLiteral("width")].toInt());
 
-    // Unwritable: a local failure, and no half-written file.
+    // Colours come out as they went in: the back's background in a corner.
+    const Result back = call({QStringLiteral("--out"), path, QStringLiteral("GetBadgeImage"),
+                              QStringLiteral("Side=Back")});
+    ASSERT_EQ(back.exit, 0) << back.err.toStdString();
+    EXPECT_EQ(QImage(path, "png").pixel(0, 0), qRgb(0xee, 0xf2, 0xf6));
+
+    // Unwritable: a local failure.
     const QString nowhere = dir.filePath(QStringLiteral("missing/badge.png"));
     const Result refused =
         call({QStringLiteral("--out"), nowhere, QStringLiteral("GetBadgeImage")});
     EXPECT_EQ(refused.exit, 1);
     EXPECT_TRUE(refused.err.startsWith(QStringLiteral("cwcall: cannot write ") + nowhere))
         << refused.err.toStdString();
-    EXPECT_FALSE(QFileInfo::exists(nowhere));
+}
+
+// A write that fails half-way (the file size limit, 512 bytes, is reached
+// with SIGXFSZ ignored) leaves the file that was there as it was, and no
+// temporary file beside it.
+TEST_F(Cwcall, PictureFileWrittenWholeOrNotAtAll) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("badge.png"));
+    QFile old(path);
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+    ASSERT_EQ(old.write("the picture before"), 18);
+    old.close();
+
+    QProcess process;
+    process.start(
+        QStringLiteral("/bin/sh"),
+        {QStringLiteral("-c"), QStringLiteral("trap '' XFSZ; ulimit -f 1 && exec \"$0\" \"$@\""),
+         QStringLiteral(CW_CWCALL), QStringLiteral("--port"), QString::number(sim->port()),
+         QStringLiteral("--out"), path, QStringLiteral("GetBadgeImage")});
+    ASSERT_TRUE(process.waitForFinished(60000));
+    EXPECT_EQ(process.exitCode(), 1);
+    EXPECT_TRUE(QString::fromUtf8(process.readAllStandardError())
+                    .startsWith(QStringLiteral("cwcall: cannot write ") + path));
+    ASSERT_TRUE(old.open(QIODevice::ReadOnly));
+    EXPECT_EQ(old.readAll(), QByteArray("the picture before"));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("badge.png")});
+}
+
+// The help display is whole or a failure: a server whose prototypes fail
+// while its help answers gets exit status 1 and nothing on stdout.
+TEST(CwcallAlone, HelpMethodFailsWhenAPartFails) {
+    cwtest::RawServer server([](int fd, const cwtest::RawRequest& request, cwtest::RawServer& s) {
+        const bool signature = request.body.find("system.methodSignature") != std::string::npos;
+        s.send_all(fd,
+                   cwtest::RawServer::http_response(
+                       signature ? cwtest::xmlrpc_fault(8, "No signatures here")
+                                 : cwtest::xmlrpc_answer("<string>Closes the design.</string>")));
+        return false;
+    });
+    for (const QStringList& extra : {QStringList{}, QStringList{QStringLiteral("--json")}}) {
+        const Result run =
+            cwcall(QStringList{QStringLiteral("--host"), QStringLiteral("127.0.0.1"),
+                               QStringLiteral("--port"), QString::number(server.port())} +
+                   extra + QStringList{QStringLiteral("--help-method"), QStringLiteral("Close")});
+        EXPECT_EQ(run.exit, 1);
+        EXPECT_EQ(run.out, QString());
+        EXPECT_EQ(run.err, QStringLiteral("error 8: No signatures here\n"));
+    }
 }
 
 TEST_F(Cwcall, ServerViews) {
