@@ -16,6 +16,7 @@
 #include <arpa/inet.h>
 #include <linux/sockios.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
@@ -260,7 +261,18 @@ TEST_F(Misbehaving, ConnectThatNeverCompletesIsAConnectionFailure) {
         connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
         fillers.push_back(fd);
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    // For a listening socket, Linux reports the accept queue's length and
+    // limit as tcpi_unacked and tcpi_sacked; it is full past the limit.
+    const auto backlog_full = [listener] {
+        tcp_info info{};
+        socklen_t size = sizeof info;
+        return getsockopt(listener, IPPROTO_TCP, TCP_INFO, &info, &size) == 0 &&
+               info.tcpi_unacked > info.tcpi_sacked;
+    };
+    const auto deadline = Clock::now() + std::chrono::seconds(5);
+    while (!backlog_full() && Clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_TRUE(backlog_full());
     const int port = ntohs(address.sin_port);
     struct Row {
         const char* timeout;
