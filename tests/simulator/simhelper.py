@@ -72,6 +72,16 @@ class Sim:
         if not self._listening.wait(timeout) or self.port is None:
             raise AssertionError("cardwright-sim did not listen; stderr:\n" + "\n".join(self.lines))
 
+    def wait_log(self, pred, timeout=10):
+        """Until a line of the log satisfies `pred` (the log is written in
+        batches, a little after the call); False when none did in time."""
+        deadline = time.monotonic() + timeout
+        while not any(pred(l) for l in list(self.lines)):
+            if time.monotonic() > deadline:
+                return False
+            time.sleep(0.01)
+        return True
+
     def proxy(self, key=None):
         return xmlrpc.client.ServerProxy(f"http://127.0.0.1:{self.port}/RPC2", transport=KeyTransport(key))
 
