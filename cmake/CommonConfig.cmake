@@ -18,3 +18,14 @@ if(CW_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
   add_link_options(-fsanitize=address,undefined)
 endif()
+
+# The fuzz build: every library instrumented for coverage and checked by
+# ASan/UBSan; only the fuzz programs link libFuzzer's driver (tests/fuzz).
+if(CW_BUILD_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "CW_BUILD_FUZZ needs clang (libFuzzer); use the fuzz preset")
+  endif()
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined
+                      -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
