@@ -511,8 +511,19 @@ const char* ResponseReader::scalar_text(pugi::xml_node value, ValueType type,
     return nullptr;
 }
 
+const char* ResponseReader::path_name(const std::string& path) {
+    path_bytes_ += path.size() + 1;
+    if (path_bytes_ > kMaxPathBytes) {
+        fail("the names of its nested values take more than " +
+             std::to_string(kMaxPathBytes >> 20) + " MiB");
+        return nullptr;
+    }
+    return arena_.copy(path);
+}
+
 bool ResponseReader::flatten(pugi::xml_node value, Entries& out) {
     path_.clear();
+    path_bytes_ = 0;
     pugi::xml_node typed;
     const ValueType type = type_of(value, typed);
     if (type == ValueType::Struct)
@@ -538,14 +549,19 @@ bool ResponseReader::walk_value(pugi::xml_node value, std::string& path, const c
         if (!empty)
             return type == ValueType::Struct ? walk_struct(typed, path, false, depth, out)
                                              : walk_array(typed, path, false, depth, out);
-        out.add(direct_name ? direct_name : arena_.copy(path),
-                type == ValueType::Struct ? "{}" : "[]");
+        const char* name = direct_name ? direct_name : path_name(path);
+        if (!name)
+            return false;
+        out.add(name, type == ValueType::Struct ? "{}" : "[]");
         return true;
     }
     const char* text = scalar_text(value, type, typed);
     if (!text)
         return false;
-    out.add(direct_name ? direct_name : arena_.copy(path), text);
+    const char* name = direct_name ? direct_name : path_name(path);
+    if (!name)
+        return false;
+    out.add(name, text);
     return true;
 }
 

@@ -30,6 +30,11 @@ const char* describe(ValueType type);
 // Deepest nesting of values the reader walks.
 inline constexpr int kMaxDepth = 64;
 
+// Most bytes the names of nested values ("Address.Geo[0]") take in all. Each
+// such name repeats the names of its parents, so a long name above many
+// values would otherwise make a small answer take gigabytes.
+inline constexpr std::size_t kMaxPathBytes = 64u << 20;
+
 // Entries of a decoded list. The texts point into the parsed body or into the
 // reader's arena: valid until the reader's next parse() or reset().
 struct Entries {
@@ -89,6 +94,7 @@ class ResponseReader {
     const char* scalar_text(pugi::xml_node value, ValueType type, pugi::xml_node typed);
     bool fail(std::string why);
     const char* trimmed(const char* text);
+    const char* path_name(const std::string& path); // nullptr past kMaxPathBytes
     bool walk_value(pugi::xml_node value, std::string& path, const char* direct_name, int depth,
                     Entries& out);
     bool walk_struct(pugi::xml_node node, std::string& path, bool top, int depth, Entries& out);
@@ -100,6 +106,7 @@ class ResponseReader {
     const char* fault_string_ = "";
     std::string problem_;
     std::string path_;
+    std::size_t path_bytes_ = 0;
     bool single_piece_texts_ = false;
     TextArena arena_;
 };

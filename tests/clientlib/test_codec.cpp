@@ -319,6 +319,11 @@ TEST(ResponseDecoding, MalformedAnswersAreRefusedWithAReason) {
          answer("<struct><member><name>a&#00;</name><value>1</value>"
                 "</member></struct>"),
          "a NUL character"},
+        {"long path above many values",
+         answer("<struct><member><name>" + std::string(64 * 1024, 'p') + "</name><value><struct>" +
+                repeated("<member><name>m</name><value>1</value></member>", 1100) +
+                "</struct></value></member></struct>"),
+         "the names of its nested values take more than 64 MiB"},
         {"65 deep", nested(64), "nested deeper than 64 levels"},
         {"10000 deep", nested(10000), "nested deeper than 64 levels"},
     };
