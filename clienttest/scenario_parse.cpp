@@ -120,8 +120,10 @@ class Parser {
             known_.insert(name, 0);
     }
 
-    void line(int number, QStringView text) {
-        number_ = number;
+    // The line the next statement or failure belongs to.
+    void at(int number) { number_ = number; }
+
+    void line(QStringView text) {
         const QStringView statement = text.trimmed();
         if (statement.isEmpty() || statement.startsWith(u'#'))
             return;
@@ -510,6 +512,7 @@ bool parse(const QString& path, const QByteArray& content, const QStringList& gi
         while (!bytes.isEmpty() && (bytes.back() == '\n' || bytes.back() == '\r'))
             bytes.chop(1);
         scenario.lines.push_back(std::move(raw));
+        parser.at(number);
         QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
         const QString text = decoder.decode(bytes);
         if (decoder.hasError()) {
@@ -520,7 +523,7 @@ bool parse(const QString& path, const QByteArray& content, const QStringList& gi
             parser.fail(QStringLiteral("holds a NUL character"));
             continue;
         }
-        parser.line(number, text);
+        parser.line(text);
     }
     return errors.size() == before;
 }

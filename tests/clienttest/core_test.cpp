@@ -5,7 +5,11 @@
 #include "method.h"
 #include "methods.h"
 #include "result_text.h"
+#include "scenario.h"
 #include "vcl_text.h"
+
+#include <QFile>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -262,6 +266,13 @@ TEST(ArgumentList, AssignCopiesAndReleaseEmpties) {
     EXPECT_STREQ(list.names[1], "");
     EXPECT_STREQ(list.values[1], "");
 
+    // A surrogate without its partner (a memo can hold one) becomes U+FFFD
+    // in its own text, and does not reach into the next.
+    arguments::assign(list, {{u"lone", u"a\xD800"}, {u"next", u"b"}});
+    ASSERT_EQ(list.count, 2);
+    EXPECT_STREQ(list.values[0], "a\xEF\xBF\xBD");
+    EXPECT_STREQ(list.names[1], "next");
+
     // A rebuild replaces the whole content.
     arguments::assign(list, {{u"only", u"one"}});
     ASSERT_EQ(list.count, 1);
@@ -412,3 +423,566 @@ TEST(Entry, EscapingExceptionsAreShownAndTheExitCodeIsZero) {
 }
 
 } // namespace
+
+// ---- Scenarios (.cwt) -----------------------------------------------------------
+
+namespace scenario_rows {
+
+QStringList strings(std::initializer_list<const char*> list) {
+    QStringList out;
+    for (const char* s : list)
+        out.append(QString::fromUtf8(s));
+    return out;
+}
+
+struct WordsCase {
+    const char* label;
+    QString line;
+    QStringList words;
+    QString error; // empty: the line splits
+};
+
+void PrintTo(const WordsCase& row, std::ostream* os) {
+    *os << row.label;
+}
+
+class Words : public ::testing::TestWithParam<WordsCase> {};
+
+// Splitting gives the words; quoting them gives a line that splits back.
+TEST_P(Words, SplitAndJoinBack) {
+    const WordsCase& c = GetParam();
+    QString error;
+    const QStringList words = scenario::splitWords(c.line, &error);
+    EXPECT_EQ(error, c.error);
+    EXPECT_EQ(words, c.words);
+    if (!c.error.isEmpty())
+        return;
+    QString again;
+    EXPECT_EQ(scenario::splitWords(scenario::joinWords(words), &again), words);
+    EXPECT_EQ(again, QString());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Scenario, Words,
+    ::testing::Values(
+        WordsCase{"plain", QStringLiteral("GetRecord Id=5"), strings({"GetRecord", "Id=5"}), {}},
+        WordsCase{"blanksAndTabs", QStringLiteral("  a \t b  "), strings({"a", "b"}), {}},
+        WordsCase{"empty", QString(), {}, {}},
+        WordsCase{"singleQuotesKeepEverything",
+                  QStringLiteral("'Company=Fjord & Pine, \"Ltd\" \\n'"),
+                  strings({"Company=Fjord & Pine, \"Ltd\" \\n"}),
+                  {}},
+        WordsCase{"doubleQuotesEscapeFour",
+                  QStringLiteral("\"a\\\"b\\\\c\\$d\\`e\\xf\""),
+                  strings({"a\"b\\c$d`e\\xf"}),
+                  {}},
+        WordsCase{"backslashOutsideQuotes", QStringLiteral("a\\ b\\'c"), strings({"a b'c"}), {}},
+        WordsCase{"partsJoinIntoOneWord",
+                  QStringLiteral("Name='Ann Lee'\"!\""),
+                  strings({"Name=Ann Lee!"}),
+                  {}},
+        WordsCase{"emptyQuotesAreAWord", QStringLiteral("'' x"), strings({"", "x"}), {}},
+        WordsCase{"quoteInsideQuotes", QStringLiteral("'it'\\''s'"), strings({"it's"}), {}},
+        WordsCase{"unicode", QStringLiteral("Stadt=Zürich"), strings({"Stadt=Zürich"}), {}},
+        WordsCase{"unterminatedSingle", QStringLiteral("a 'b"), strings({}),
+                  QStringLiteral("unterminated single quote")},
+        WordsCase{"unterminatedDouble", QStringLiteral("\"b\\\""), strings({}),
+                  QStringLiteral("unterminated double quote")},
+        WordsCase{"trailingBackslash", QStringLiteral("a\\"), strings({}),
+                  QStringLiteral("backslash at the end of the line")}),
+    ByLabel());
+
+struct ParseCase {
+    const char* label;
+    QByteArray file;
+    QStringList errors; // every one, in line order
+    QStringList given = {};
+};
+
+void PrintTo(const ParseCase& row, std::ostream* os) {
+    *os << row.label;
+}
+
+class ScenarioParse : public ::testing::TestWithParam<ParseCase> {};
+
+TEST_P(ScenarioParse, EveryBadLineIsNamed) {
+    const ParseCase& c = GetParam();
+    scenario::Scenario s;
+    QStringList errors;
+    EXPECT_EQ(scenario::parse(QStringLiteral("t.cwt"), c.file, c.given, s, errors),
+              c.errors.isEmpty());
+    EXPECT_EQ(errors, c.errors);
+}
+
+QString notFit(const char* expectation, const char* method, const char* what) {
+    return QStringLiteral("'expect %1' does not fit %2, which answers %3")
+        .arg(QString::fromUtf8(expectation), QString::fromUtf8(method), QString::fromUtf8(what));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Scenario, ScenarioParse,
+    ::testing::Values(
+        ParseCase{
+            "everyStatement",
+            "# c\n\ncall GetCount\nexpect Total = 300\nexpect Total ~ ^3\nexpect Gone absent\n"
+            "expect entries 2\ncapture t = Total\nexpect time < 1.5 ms\n"
+            "call GetRecord \"Id={{t}}\"\nexpect First Name = A B\nexpect error\n"
+            "expect error 6\nexpect error ~ match\ncall Select X=1\nexpect accepted\n"
+            "call First\nexpect accepted\ncall GetEditCount\nexpect = 1\nexpect != 1\n"
+            "expect < 1\nexpect <= 1\nexpect > -1\nexpect >= 0\ncapture n\ncall IsBusy\n"
+            "expect false\nexpect true\ncall GetErrorMessage Code={{n}}\n"
+            "expect text = Record not found\nexpect text ~ ^Rec\ncall GetBadgeImage\n"
+            "expect picture 540 x 860\nexpect picture sha256 "
+            "AC660D69EBF66734239A324E6BD53A3FA0336533848B8A37612946698194E8A1\r\n",
+            {}},
+        ParseCase{"unknownKeyword",
+                  "call GetCount\nexpcet Total = 1\n",
+                  {QStringLiteral("t.cwt:2: unknown statement 'expcet' (a line is blank, a # "
+                                  "comment, or starts with call, expect or capture)")}},
+        ParseCase{
+            "familyMismatches",
+            "call GetCount\nexpect picture 540 x 860\nexpect accepted\nexpect = 3\n"
+            "call GetEditCount\nexpect Total = 3\nexpect true\ncall IsBusy\nexpect >= 0\n"
+            "call Open\nexpect entries 1\ncall GetBadgeImage\nexpect text = x\n",
+            {QStringLiteral("t.cwt:2: ") + notFit("picture 540 x 860", "GetCount", "a list"),
+             QStringLiteral("t.cwt:3: ") + notFit("accepted", "GetCount", "a list"),
+             QStringLiteral("t.cwt:4: ") + notFit("= 3", "GetCount", "a list"),
+             QStringLiteral("t.cwt:6: ") + notFit("Total = 3", "GetEditCount", "a number"),
+             QStringLiteral("t.cwt:7: ") + notFit("true", "GetEditCount", "a number"),
+             QStringLiteral("t.cwt:9: ") + notFit(">= 0", "IsBusy", "yes or no"),
+             QStringLiteral("t.cwt:11: ") + notFit("entries 1", "Open", "a status"),
+             QStringLiteral("t.cwt:13: ") + notFit("text = x", "GetBadgeImage", "a picture")}},
+        ParseCase{"methodAndArguments",
+                  "call getcount\ncall GetRecord Id\ncall GetCount Id=4\ncall GetRecord 'Id=5\n"
+                  "call\nexpect Total = 1\n",
+                  {QStringLiteral("t.cwt:1: 'getcount' is not a method of the catalogue (names "
+                                  "are spelt exactly, letter case counts)"),
+                   QStringLiteral("t.cwt:2: 'Id': Invalid structure format. Each line must be "
+                                  "Name=Value"),
+                   QStringLiteral("t.cwt:3: GetCount takes no arguments"),
+                   QStringLiteral("t.cwt:4: unterminated single quote"),
+                   QStringLiteral("t.cwt:5: call needs a method name")}},
+        ParseCase{"malformedExpectations",
+                  "expect entries 1\ncall GetRecord\nexpect Name ~ (\nexpect entries many\n"
+                  "expect time < 0 ms\nexpect error 6 7\nexpect\nexpect whatever\n"
+                  "call GetBadgeImage\nexpect picture 5 by 6\ncall GetEditCount\nexpect = 1.5\n",
+                  {QStringLiteral("t.cwt:1: expect without a call above it"),
+                   QStringLiteral("t.cwt:3: bad regular expression '(': missing closing "
+                                  "parenthesis"),
+                   QStringLiteral("t.cwt:4: 'many' is not a whole number"),
+                   QStringLiteral("t.cwt:5: expect time needs 'time < N ms' with N above 0"),
+                   QStringLiteral("t.cwt:6: expect error takes nothing, a code, or '~ REGEX'"),
+                   QStringLiteral("t.cwt:7: expect needs an expectation"),
+                   QStringLiteral("t.cwt:8: cannot read 'expect whatever'"),
+                   QStringLiteral("t.cwt:10: expect picture takes 'W x H' or 'sha256' and 64 hex "
+                                  "digits"),
+                   QStringLiteral("t.cwt:12: '1.5' is not a whole number")}},
+        ParseCase{"captures",
+                  "call Open\ncapture x\ncall GetCount\ncapture y\ncapture 9z = Total\n"
+                  "call IsBusy\ncapture b = Total\ncapture c =\n",
+                  {QStringLiteral("t.cwt:2: Open answers a status: capture x = ENTRY takes one "
+                                  "entry, capture x alone is for a number, yes/no or text"),
+                   QStringLiteral("t.cwt:4: GetCount answers a list: capture y = ENTRY takes one "
+                                  "entry, capture y alone is for a number, yes/no or text"),
+                   QStringLiteral("t.cwt:5: capture needs a variable name (letters, digits, _), "
+                                  "not '9z'"),
+                   QStringLiteral("t.cwt:7: 'capture b = Total' does not fit IsBusy, which "
+                                  "answers yes or no"),
+                   QStringLiteral("t.cwt:8: capture c = needs an entry name")}},
+        ParseCase{"variablesMustBeSetAbove",
+                  "call GetRecord Id={{id}}\ncall GetCount\nexpect Total = {{total}}\n"
+                  "capture total = Total\nexpect Selected = {{total}}\ncall GetRecord Id={{key}}\n",
+                  {QStringLiteral("t.cwt:1: {{id}} is not set: no --var id=VALUE and no capture "
+                                  "of it above"),
+                   QStringLiteral("t.cwt:3: {{total}} is not set: no --var total=VALUE and no "
+                                  "capture of it above")},
+                  {QStringLiteral("key")}},
+        ParseCase{"templatedWordsAreCheckedToo",
+                  "call GetRecord {{key}}\n",
+                  {QStringLiteral("t.cwt:1: 'x': Invalid structure format. Each line must be "
+                                  "Name=Value")},
+                  {QStringLiteral("key")}},
+        // What follows a refused call is not checked against the call above it.
+        ParseCase{"statementsUnderARefusedCallAreSkipped",
+                  "call GetCount\ncall Nope\nexpect Total = 300\ncapture t = Total\n",
+                  {QStringLiteral("t.cwt:2: 'Nope' is not a method of the catalogue (names are "
+                                  "spelt exactly, letter case counts)")}},
+        ParseCase{"notUtf8AndNul",
+                  QByteArray("call GetCount\n# caf\xE9\nexpect Total = a\0b\n", 40),
+                  {QStringLiteral("t.cwt:2: not valid UTF-8"),
+                   QStringLiteral("t.cwt:3: holds a NUL character")}}),
+    ByLabel());
+
+// A list outcome over `entries` (which must outlive it).
+struct ListStore {
+    std::vector<std::string> names, values;
+    std::vector<char*> n, v;
+    NameValueList list{0, nullptr, nullptr};
+    explicit ListStore(const std::vector<std::pair<const char*, const char*>>& entries) {
+        for (const auto& [name, value] : entries) {
+            names.emplace_back(name);
+            values.emplace_back(value);
+        }
+        for (size_t i = 0; i < names.size(); ++i) {
+            n.push_back(names[i].data());
+            v.push_back(values[i].data());
+        }
+        list = {static_cast<int32_t>(names.size()), n.data(), v.data()};
+    }
+};
+
+using Kind = methods::Outcome::Kind;
+
+struct CheckCase {
+    const char* label;
+    QByteArray file; // one call with its statements
+    Kind kind = Kind::Failed;
+    std::vector<std::pair<const char*, const char*>> entries = {};
+    int32_t number = 0;
+    QString text = {};
+    int32_t errorCode = 0;
+    int64_t micros = 1000;
+    QStringList failures = {};
+    QStringList diff = {};
+};
+
+void PrintTo(const CheckCase& row, std::ostream* os) {
+    *os << row.label;
+}
+
+class ScenarioCheck : public ::testing::TestWithParam<CheckCase> {};
+
+// A 3 x 2 picture (rows padded to the stride) of three different pixels.
+CWBitmap testPicture() {
+    const CWBitmap bitmap = cw_bitmap_create(3, 2);
+    uint32_t* pixels = cw_bitmap_pixels(bitmap);
+    for (int y = 0; y < 2; ++y) {
+        uint32_t* row = pixels + y * (cw_bitmap_stride(bitmap) / 4);
+        row[0] = 0x80FF0000u;
+        row[1] = 0xFF0000FFu;
+        row[2] = 0x78123456u;
+    }
+    return bitmap;
+}
+// sha256 of FF 00 00 80, 00 00 FF FF, 12 34 56 78, twice (hashlib).
+const char* const kPictureSha = "6c05140f4771fade03e5c2e8fa62e91d6b1cd61b36d3caed8b123bf0f5ddf7e3";
+
+TEST_P(ScenarioCheck, EveryExpectationIsChecked) {
+    const CheckCase& c = GetParam();
+    scenario::Scenario s;
+    QStringList errors;
+    ASSERT_TRUE(scenario::parse(QStringLiteral("t.cwt"), c.file, {}, s, errors))
+        << errors.join(u'\n').toStdString();
+    ASSERT_EQ(s.calls.size(), 1u);
+    ListStore store(c.entries);
+    methods::Outcome outcome;
+    outcome.kind = c.kind;
+    outcome.list = &store.list;
+    outcome.number = c.number;
+    outcome.flag = c.number != 0;
+    outcome.text = c.text;
+    outcome.errorCode = c.errorCode;
+    outcome.errorText = c.text;
+    if (c.kind == Kind::Picture)
+        outcome.bitmap = testPicture();
+    scenario::Variables variables;
+    const scenario::Verdict verdict =
+        scenario::check(QStringLiteral("t.cwt"), s.calls[0], outcome, c.micros, variables);
+    cw_bitmap_delete(outcome.bitmap);
+    EXPECT_EQ(verdict.failures, c.failures);
+    EXPECT_EQ(verdict.diff, c.diff);
+}
+
+const std::vector<std::pair<const char*, const char*>> kHugo = {
+    {"Id", "5"}, {"FirstName", " Hugo "}, {"LastName", "Kowalski"}, {"Company", "Meridian Health"}};
+
+INSTANTIATE_TEST_SUITE_P(
+    Scenario, ScenarioCheck,
+    ::testing::Values(
+        CheckCase{.label = "listPasses",
+                  .file = "call GetRecord Id=5\nexpect FirstName = Hugo\nexpect LastName ~ ^Kow\n"
+                          "expect Email absent\nexpect entries 4\nexpect time < 2 ms\n",
+                  .kind = Kind::List,
+                  .entries = kHugo},
+        // Every failure is named, and the diff shows the lines that differ.
+        CheckCase{
+            .label = "listFailsWithADiff",
+            .file = "call GetRecord Id=5\nexpect FirstName = Hugh\nexpect LastName ~ ^Kox\n"
+                    "expect Company absent\nexpect Email = h@x\nexpect entries 5\n"
+                    "expect Id = 5\n",
+            .kind = Kind::List,
+            .entries = kHugo,
+            .failures = {QStringLiteral("t.cwt:2: expect FirstName = Hugh: FirstName = Hugo"),
+                         QStringLiteral("t.cwt:3: expect LastName ~ ^Kox: LastName = "
+                                        "Kowalski"),
+                         QStringLiteral("t.cwt:4: expect Company absent: Company = Meridian "
+                                        "Health"),
+                         QStringLiteral("t.cwt:5: expect Email = h@x: no entry Email"),
+                         QStringLiteral("t.cwt:6: expect entries 5: 4 entries")},
+            .diff = {QStringLiteral("--- expected"), QStringLiteral("+++ actual"),
+                     QStringLiteral("@@ -1,5 +1,5 @@"), QStringLiteral(" Id = 5"),
+                     QStringLiteral("-FirstName = Hugh"), QStringLiteral("-LastName ~ ^Kox"),
+                     QStringLiteral("-Email = h@x"), QStringLiteral("-(entries 5)"),
+                     QStringLiteral("+FirstName =  Hugo "), QStringLiteral("+LastName = Kowalski"),
+                     QStringLiteral("+Company = Meridian Health"), QStringLiteral("+(entries 4)")}},
+        CheckCase{.label = "commandAccepted",
+                  .file = "call Select X=1\nexpect accepted\n",
+                  .kind = Kind::Accepted},
+        CheckCase{.label = "numberComparisons",
+                  .file = "call GetEditCount\nexpect = 3\nexpect != 3\nexpect < 3\nexpect <= 3\n"
+                          "expect > 3\nexpect >= 3\n",
+                  .kind = Kind::Number,
+                  .number = 3,
+                  .failures = {QStringLiteral("t.cwt:3: expect != 3: came back 3"),
+                               QStringLiteral("t.cwt:4: expect < 3: came back 3"),
+                               QStringLiteral("t.cwt:6: expect > 3: came back 3")}},
+        CheckCase{.label = "yesNo",
+                  .file = "call IsBusy\nexpect true\nexpect false\n",
+                  .kind = Kind::Boolean,
+                  .number = 1,
+                  .failures = {QStringLiteral("t.cwt:3: expect false: came back true")}},
+        CheckCase{.label = "text",
+                  .file = "call GetErrorMessage Code=6\nexpect text = Record not found\n"
+                          "expect text ~ found$\nexpect text = Record\nexpect text ~ ^found\n",
+                  .kind = Kind::Text,
+                  .text = QStringLiteral(" Record not found\n"),
+                  .failures = {QStringLiteral("t.cwt:4: expect text = Record: came back 'Record "
+                                              "not found'"),
+                               QStringLiteral("t.cwt:5: expect text ~ ^found: came back 'Record "
+                                              "not found'")}},
+        CheckCase{
+            .label = "picture",
+            .file = QByteArray("call GetBadgeImage\nexpect picture 3 x 2\nexpect picture "
+                               "sha256 ") +
+                    QByteArray(kPictureSha).toUpper() +
+                    "\nexpect picture 2 x 3\nexpect picture sha256 " + QByteArray(64, 'a') + "\n",
+            .kind = Kind::Picture,
+            .failures = {QStringLiteral("t.cwt:4: expect picture 2 x 3: came back 3 x 2"),
+                         QStringLiteral("t.cwt:5: expect picture sha256 ") + QString(64, u'a') +
+                             QStringLiteral(": came back ") + QString::fromLatin1(kPictureSha)}},
+        CheckCase{.label = "errorExpectations",
+                  .file = "call GetRecord Id=9\nexpect error\nexpect error 6\nexpect error 7\n"
+                          "expect error ~ ^No rec\nexpect error ~ nothing\n",
+                  .kind = Kind::Failed,
+                  .text = QStringLiteral("No record"),
+                  .errorCode = 6,
+                  .failures = {QStringLiteral("t.cwt:4: expect error 7: came back error 6: No "
+                                              "record"),
+                               QStringLiteral("t.cwt:6: expect error ~ nothing: came back error "
+                                              "6: No record")}},
+        // A failure nobody expected fails once, not once per expectation.
+        CheckCase{.label = "unexpectedFailure",
+                  .file = "call GetRecord Id=9\nexpect FirstName = Hugo\nexpect entries 3\n",
+                  .kind = Kind::Failed,
+                  .text = QStringLiteral("Cannot connect"),
+                  .errorCode = -1,
+                  .failures = {QStringLiteral("t.cwt:1: the call failed: error -1: Cannot "
+                                              "connect")}},
+        CheckCase{.label = "errorExpectedButSucceeded",
+                  .file = "call GetEditCount\nexpect error 6\n",
+                  .kind = Kind::Number,
+                  .failures = {QStringLiteral("t.cwt:2: expect error 6: the call succeeded")}},
+        CheckCase{.label = "timeLimit",
+                  .file = "call GetEditCount\nexpect time < 500 ms\nexpect time < 0.5 ms\n",
+                  .kind = Kind::Number,
+                  .micros = 1234,
+                  .failures = {QStringLiteral("t.cwt:3: expect time < 0.5 ms: took 1.2 ms")}},
+        CheckCase{.label = "captureOfAnAbsentEntry",
+                  .file = "call GetRecord Id=5\ncapture who = Nobody\n",
+                  .kind = Kind::List,
+                  .entries = kHugo,
+                  .failures = {QStringLiteral("t.cwt:2: capture who = Nobody: no entry Nobody")}}),
+    ByLabel());
+
+// Captured values reach the words of later calls and their expectations;
+// a capture that took nothing stops the call that needs it.
+TEST(Scenario, CapturesFeedLaterCalls) {
+    scenario::Scenario s;
+    QStringList errors;
+    ASSERT_TRUE(scenario::parse(QStringLiteral("t.cwt"),
+                                "call GetRecord Id=5\ncapture company = Company\n"
+                                "call Select 'Company={{company}}' Note={{given}}\n"
+                                "call GetRecord Id=5\nexpect Company = {{company}}\n"
+                                "expect Company ~ ^{{company}}$\n",
+                                {QStringLiteral("given")}, s, errors))
+        << errors.join(u'\n').toStdString();
+    ListStore store(kHugo);
+    methods::Outcome outcome;
+    outcome.kind = Kind::List;
+    outcome.list = &store.list;
+    scenario::Variables variables{{QStringLiteral("given"), QStringLiteral("a b")}};
+    EXPECT_TRUE(
+        scenario::check(QStringLiteral("t.cwt"), s.calls[0], outcome, 0, variables).passed());
+
+    QStringList words;
+    std::shared_ptr<NameValueList> list;
+    QString error;
+    ASSERT_TRUE(scenario::argumentsFor(s.calls[1], variables, words, list, error))
+        << error.toStdString();
+    EXPECT_EQ(words,
+              (QStringList{QStringLiteral("Company=Meridian Health"), QStringLiteral("Note=a b")}));
+    ASSERT_EQ(list->count, 2);
+    EXPECT_STREQ(list->values[0], "Meridian Health");
+    EXPECT_TRUE(
+        scenario::check(QStringLiteral("t.cwt"), s.calls[2], outcome, 0, variables).passed());
+
+    // The same capture against a list without the entry.
+    ListStore other(std::vector<std::pair<const char*, const char*>>{{"Id", "5"}});
+    outcome.list = &other.list;
+    EXPECT_FALSE(
+        scenario::check(QStringLiteral("t.cwt"), s.calls[0], outcome, 0, variables).passed());
+    EXPECT_FALSE(scenario::argumentsFor(s.calls[1], variables, words, list, error));
+    EXPECT_EQ(error, QStringLiteral("{{company}} has no value (its capture took none)"));
+}
+
+// What a recording writes for each kind of answer, and that it checks
+// green against the same answer when read back.
+TEST(Scenario, RecordedCallsReplayGreen) {
+    ListStore store({{"FirstName", " Hugo "}, {"Note", "two\nlines (a+b)"}, {"Empty", ""}});
+    struct Row {
+        const char* label;
+        Kind kind;
+        const char* method;
+        QStringList words;
+        QString recorded;
+    };
+    const std::vector<Row> rows = {
+        {"list",
+         Kind::List,
+         "GetRecord",
+         {QStringLiteral("Company=Fjord & Pine")},
+         QStringLiteral("call GetRecord 'Company=Fjord & Pine'\nexpect FirstName = Hugo\n"
+                        "expect Note ~ ^two\\nlines\\ \\(a\\+b\\)$\nexpect Empty =\n"
+                        "expect entries 3\n\n")},
+        {"accepted",
+         Kind::Accepted,
+         "Select",
+         {QStringLiteral("LastName=O'Neil")},
+         QStringLiteral("call Select 'LastName=O'\\''Neil'\nexpect accepted\n\n")},
+        {"number",
+         Kind::Number,
+         "GetEditCount",
+         {},
+         QStringLiteral("call GetEditCount\nexpect = -1\n\n")},
+        {"yesNo", Kind::Boolean, "IsBusy", {}, QStringLiteral("call IsBusy\nexpect true\n\n")},
+        {"text",
+         Kind::Text,
+         "GetErrorMessage",
+         {QStringLiteral("Code=6")},
+         QStringLiteral("call GetErrorMessage Code=6\nexpect text = Record not found\n\n")},
+        {"picture",
+         Kind::Picture,
+         "GetBadgeImage",
+         {QStringLiteral("Side=Back")},
+         QStringLiteral("call GetBadgeImage Side=Back\nexpect picture 3 x 2\n"
+                        "expect picture sha256 ") +
+             QString::fromLatin1(kPictureSha) + QStringLiteral("\n\n")},
+        {"failure",
+         Kind::Failed,
+         "GetRecord",
+         {QStringLiteral("Id=9")},
+         QStringLiteral("call GetRecord Id=9\nexpect error 6\n\n")},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.label);
+        methods::Outcome outcome;
+        outcome.kind = row.kind;
+        outcome.list = &store.list;
+        outcome.number = -1;
+        outcome.flag = true;
+        outcome.text = QStringLiteral("Record not found ");
+        outcome.errorCode = 6;
+        if (row.kind == Kind::Picture)
+            outcome.bitmap = testPicture();
+        const QString text =
+            scenario::recordedCall(QString::fromLatin1(row.method), row.words, outcome);
+        EXPECT_EQ(text, row.recorded);
+        scenario::Scenario s;
+        QStringList errors;
+        ASSERT_TRUE(scenario::parse(QStringLiteral("r.cwt"), text.toUtf8(), {}, s, errors))
+            << errors.join(u'\n').toStdString();
+        ASSERT_EQ(s.calls.size(), 1u);
+        EXPECT_EQ(s.calls[0].words, row.words);
+        scenario::Variables variables;
+        const scenario::Verdict verdict =
+            scenario::check(QStringLiteral("r.cwt"), s.calls[0], outcome, 0, variables);
+        EXPECT_EQ(verdict.failures, QStringList());
+        cw_bitmap_delete(outcome.bitmap);
+    }
+}
+
+TEST(Scenario, AppendedRecordingIsPrivateAndKeepsWhatWasThere) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("rec.cwt"));
+    QString error;
+    ASSERT_TRUE(scenario::appendRecording(path, QStringLiteral("call IsBusy\n"), error));
+    ASSERT_TRUE(scenario::appendRecording(path, QStringLiteral("expect false\n"), error));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), QByteArray("call IsBusy\nexpect false\n"));
+    EXPECT_EQ(file.permissions() & (QFileDevice::ReadGroup | QFileDevice::ReadOther |
+                                    QFileDevice::WriteGroup | QFileDevice::WriteOther),
+              QFileDevice::Permissions());
+    EXPECT_FALSE(scenario::appendRecording(dir.filePath(QStringLiteral("no/rec.cwt")),
+                                           QStringLiteral("x\n"), error));
+    EXPECT_TRUE(error.startsWith(QStringLiteral("cannot open "))) << error.toStdString();
+}
+
+struct UpdateCase {
+    const char* label;
+    QByteArray file;
+    std::vector<QString> fresh;
+    QByteArray expect;
+};
+
+void PrintTo(const UpdateCase& row, std::ostream* os) {
+    *os << row.label;
+}
+
+class ScenarioUpdate : public ::testing::TestWithParam<UpdateCase> {};
+
+TEST_P(ScenarioUpdate, OnlyExpectLinesChange) {
+    const UpdateCase& c = GetParam();
+    scenario::Scenario s;
+    QStringList errors;
+    ASSERT_TRUE(scenario::parse(QStringLiteral("t.cwt"), c.file, {}, s, errors));
+    EXPECT_EQ(scenario::updated(s, c.fresh), c.expect);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Scenario, ScenarioUpdate,
+    ::testing::Values(
+        UpdateCase{"keepsCommentsCapturesTimeAndBlanks",
+                   "# head\ncall GetCount\nexpect Total = 1\n  # note\ncapture t = Total\n"
+                   "expect time < 9 ms\nexpect entries 7\n\ncall IsBusy\nexpect true\n",
+                   {QStringLiteral("expect Total = 300\nexpect entries 1\n"),
+                    QStringLiteral("expect false\n")},
+                   "# head\ncall GetCount\nexpect Total = 300\nexpect entries 1\n  # note\n"
+                   "capture t = Total\nexpect time < 9 ms\n\ncall IsBusy\nexpect false\n"},
+        UpdateCase{"callWithoutExpectationsGetsThemBelowIt",
+                   "call IsBusy\r\ncall GetEditCount",
+                   {QStringLiteral("expect false\n"), QStringLiteral("expect = 0\n")},
+                   "call IsBusy\r\nexpect false\r\ncall GetEditCount\nexpect = 0\n"},
+        UpdateCase{"callsNotMadeKeepTheirs",
+                   "call IsBusy\nexpect true\n",
+                   {QString()},
+                   "call IsBusy\nexpect true\n"}),
+    ByLabel());
+
+TEST(Scenario, UnifiedDiffHunks) {
+    QStringList a, b;
+    for (int i = 1; i <= 20; ++i)
+        a.append(QString::number(i));
+    b = a;
+    b[1] = QStringLiteral("two");
+    b.removeAt(15);
+    EXPECT_EQ(scenario::unifiedDiff(a, a), QStringList());
+    EXPECT_EQ(
+        scenario::unifiedDiff(a, b),
+        (strings({"--- expected", "+++ actual", "@@ -1,5 +1,5 @@", " 1", "-2", "+two", " 3", " 4",
+                  " 5", "@@ -13,7 +13,6 @@", " 13", " 14", " 15", "-16", " 17", " 18", " 19"})));
+    EXPECT_EQ(scenario::unifiedDiff({}, {QStringLiteral("x")}),
+              (strings({"--- expected", "+++ actual", "@@ -0,0 +1,1 @@", "+x"})));
+}
+
+} // namespace scenario_rows
