@@ -127,6 +127,10 @@ if(TARGET cardwright-sim)
   install(TARGETS cardwright-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT simulator)
   install(FILES samples/visitors.idc samples/visitors.csv
           DESTINATION ${CMAKE_INSTALL_DATADIR}/cardwright-sim/samples COMPONENT simulator)
+  # Scenarios against the sample design, for cwcall test (beside the samples
+  # folder, which holds only what a copy of the design needs).
+  install(DIRECTORY samples/scenarios/ DESTINATION ${CMAKE_INSTALL_DATADIR}/cardwright-sim/scenarios
+          COMPONENT simulator FILES_MATCHING PATTERN "*.cwt")
   cw_install_manual(${CW_PACKAGING_DIR}/man/cardwright-sim.1 simulator)
 endif()
 
