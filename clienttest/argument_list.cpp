@@ -103,7 +103,9 @@ void freeStrings(char** strings, size_t count) {
     std::free(static_cast<void*>(strings));
 }
 
-// UTF-8 copies through one reused buffer.
+// UTF-8 copies through one reused buffer. The encoder is stateless: a
+// stateful one keeps a surrogate that ends one text for the next, so the
+// text lost it and the next one started with it.
 class Utf8Copier {
   public:
     char* copy(QStringView text) {
@@ -116,7 +118,7 @@ class Utf8Copier {
     }
 
   private:
-    QStringEncoder encoder{QStringEncoder::Utf8};
+    QStringEncoder encoder{QStringEncoder::Utf8, QStringConverter::Flag::Stateless};
     std::string buffer;
 };
 

@@ -27,6 +27,7 @@ struct Simulator {
     fs::path dir;
     fs::path design;
     std::unique_ptr<QGuiApplication> app; // pictures draw text: fonts need it
+    cwsim::Options options;               // the registry keeps a reference
     std::unique_ptr<cwsim::Engine> engine;
     xmlrpc_c::registryPtr registry;
 
@@ -80,7 +81,7 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
     fs::copy_file(fs::path(CW_SAMPLES) / "visitors.idc", sim->design);
     fs::copy_file(fs::path(CW_SAMPLES) / "visitors.csv", sim->dir / "visitors.csv");
     sim->app = std::make_unique<QGuiApplication>(qtArgc, qtArgv);
-    cwsim::Options options;
+    cwsim::Options& options = sim->options;
     options.design = sim->design.string();
     options.port = 0;
     options.show = cwsim::Show::Hidden;

@@ -95,3 +95,22 @@ put('gate', '<methodCall><methodName>GetCount</methodName><methodName>GetCount</
 put('gate', '<notacall/>')
 put('gate', 'not xml at all')
 put('gate', '<methodCall><methodName>GetRecord</methodName><params><param><value><array><data><value><array><data><value>1</value></data></array></value></data></array></value></param></params></methodCall>')
+
+for t in ['# c\n\ncall GetCount\nexpect Total = 300\nexpect Total ~ ^3\nexpect Gone absent\n'
+          'expect entries 2\ncapture t = Total\nexpect time < 1.5 ms\n'
+          'call GetRecord "Id={{t}}"\nexpect First Name = A B\nexpect error\n'
+          'expect error 6\nexpect error ~ match\ncall Select X=1\nexpect accepted\n'
+          'call First\nexpect accepted\ncall GetEditCount\nexpect = 1\nexpect != 1\n'
+          'expect < 1\nexpect <= 1\nexpect > -1\nexpect >= 0\ncapture n\ncall IsBusy\n'
+          'expect false\nexpect true\ncall GetErrorMessage Code={{n}}\n'
+          'expect text = Record not found\nexpect text ~ ^Rec\ncall GetBadgeImage\n'
+          'expect picture 540 x 860\nexpect picture sha256 ' + '0' * 64 + '\n',
+          'call GetCount\nexpcet Total = 1\n',
+          'call GetCount\nexpect picture 540 x 860\nexpect accepted\nexpect = 3\n',
+          'call getcount\ncall GetRecord Id\ncall GetCount Id=4\ncall GetRecord \'Id=5\ncall\nexpect Total = 1\n',
+          'expect entries 1\ncall GetRecord\nexpect Name ~ (\nexpect entries many\nexpect time < 0 ms\nexpect error 6 7\n',
+          'call Select \'Company=Fjord & Pine, "Ltd"\' "a\\"b\\\\c" x\\ y\r\nexpect accepted\r\n',
+          'call GetRecord Id={{given}}\ncapture who = LastName\ncall Select LastName={{who}}\nexpect accepted',
+          'call GetRecord\n\n\n# only a comment\n  \t\ncall GetFields\nexpect entries 12\n',
+          'call Update "FirstName=Zo\u00e9 \U0001F600"\nexpect accepted\nexpect error ~ ^Record\n']:
+    put('scenario', t)
