@@ -56,7 +56,10 @@ Args::Args(const MethodRow& row, const Pairs& given) : row_(&row) {
     bool exact = row.others == Others::Criteria || row.others == Others::Values ||
                  row.others == Others::Assignments;
     std::array<int, 4> rank{}; // of the alias that gave named_[i]: the row's first wins
-    for (const auto& [key, value] : given) {
+    for (const auto& pair : given) {
+        // Named, not a structured binding: the lambda below captures them.
+        const auto& key = pair.first;
+        const auto& value = pair.second;
         bool known = false;
         for (std::size_t i = 0; i < row.members.size() && row.members[i]; ++i) {
             int r = 0;

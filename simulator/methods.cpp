@@ -23,8 +23,6 @@ namespace {
 
 using F = Family;
 
-const char* const kNoDesign = " Refused (fault 1) when no design is open.";
-
 } // namespace
 
 const std::vector<MethodInfo>& methodTable() {

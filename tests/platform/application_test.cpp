@@ -132,7 +132,8 @@ TEST(Ui, SetUiNullRestoresTheDefault)
         vcl::Sleep(1000); // recorded, not slept
         EXPECT_EQ(ui.sleeps, std::vector<uint32_t>{1000});
     }
-    EXPECT_EQ(typeid(vcl::ui()), typeid(vcl::Ui));
+    const vcl::Ui& current = vcl::ui();
+    EXPECT_EQ(typeid(current), typeid(vcl::Ui));
 }
 
 // The default boxes and dialog, answered by a timer as a person would.
