@@ -11,8 +11,10 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QXmlStreamReader>
 
 #include <gtest/gtest.h>
 
@@ -270,6 +272,11 @@ INSTANTIATE_TEST_SUITE_P(
                  2,
                  {},
                  QStringLiteral("cwcall: --field needs an entry name\n")},
+        CallCase{"recordWithoutACall",
+                 words({"--record", "x.cwt", "--list"}),
+                 2,
+                 {},
+                 QStringLiteral("cwcall: --record is for method calls only\n")},
         CallCase{"waitNotANumber",
                  words({"--wait", "many", "GetCount"}),
                  2,
@@ -394,6 +401,44 @@ TEST(CwcallAlone, HelpMethodFailsWhenAPartFails) {
     }
 }
 
+// A run of shell commands becomes a scenario that replays green; the file is
+// its owner's alone and never holds the access key.
+TEST_F(Cwcall, RecordedCallsReplayGreen) {
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("session.cwt"));
+    const QString key = QStringLiteral("k3y-never-written");
+    for (const QStringList& words :
+         {QStringList{QStringLiteral("GetCount")},
+          QStringList{QStringLiteral("--field"), QStringLiteral("LastName"),
+                      QStringLiteral("GetRecord"), QStringLiteral(" Id = 5 ")},
+          QStringList{QStringLiteral("GetCWHandle")},
+          QStringList{QStringLiteral("GetBadgeImage"), QStringLiteral("Side=Back")}}) {
+        const Result run = call(
+            QStringList{QStringLiteral("--key"), key, QStringLiteral("--record"), file} + words);
+        EXPECT_NE(run.exit, 2) << run.err.toStdString();
+    }
+    QFile recorded(file);
+    ASSERT_TRUE(recorded.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(recorded.readAll());
+    EXPECT_EQ(recorded.permissions() &
+                  ~(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser),
+              QFile::Permissions());
+    EXPECT_TRUE(text.startsWith(QStringLiteral(
+        "call GetCount\nexpect Total = 300\nexpect Selected = 300\nexpect entries 2\n\n"
+        "call GetRecord ' Id = 5 '\nexpect Id = 5\n")))
+        << text.toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral("call GetCWHandle\nexpect error 9\n")));
+    EXPECT_TRUE(
+        text.contains(QStringLiteral("call GetBadgeImage Side=Back\nexpect picture 540 x 860\n")));
+    EXPECT_FALSE(text.contains(key));
+
+    const Result replay = cwcall(
+        {QStringLiteral("test"), QStringLiteral("--port"), QString::number(sim->port()), file});
+    EXPECT_EQ(replay.exit, 0) << replay.out.toStdString() << replay.err.toStdString();
+    EXPECT_TRUE(replay.out.contains(QStringLiteral("\n4 calls, 4 passed, 0 failed in ")))
+        << replay.out.toStdString();
+}
+
 TEST_F(Cwcall, ServerViews) {
     const Result list = call(words({"--list"}));
     ASSERT_EQ(list.exit, 0);
@@ -460,6 +505,246 @@ TEST(CwcallAlone, WaitOutlastsALateSimulator) {
     EXPECT_EQ(QString::fromUtf8(client.readAllStandardOutput()),
               QStringLiteral("Total = 300\nSelected = 300\n"));
     EXPECT_EQ(QString::fromUtf8(client.readAllStandardError()), QString());
+}
+
+} // namespace
+
+// ---- cwcall test: scenario files against a simulator of their own ----------------
+
+namespace {
+
+// A fresh roster for the scenarios: they select and expect the sample's
+// first answers.
+class CwcallScenarios : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        sample = std::make_unique<e2e::SampleCopy>();
+        sim = std::make_unique<e2e::SimProcess>(*sample);
+        QString error;
+        if (!sample->ok() || !sim->start({QStringLiteral("--design"), sample->design()}, error)) {
+            startError = error.isEmpty() ? QStringLiteral("cannot copy the sample") : error;
+            return;
+        }
+        for (int i = 0;
+             i < 200 && run({QStringLiteral("--port"), port(), QStringLiteral("IsBusy")}).out !=
+                            QStringLiteral("False\n");
+             ++i)
+            QThread::msleep(50);
+    }
+    static void TearDownTestSuite() {
+        sim.reset();
+        sample.reset();
+    }
+    void SetUp() override { ASSERT_TRUE(startError.isEmpty()) << startError.toStdString(); }
+
+    static QString port() { return QString::number(sim->port()); }
+    static Result run(const QStringList& arguments) { return cwcall(arguments); }
+    // `cwcall test --port P ARGS...`
+    static Result test(const QStringList& arguments) {
+        return cwcall(QStringList{QStringLiteral("test"), QStringLiteral("--port"), port()} +
+                      arguments);
+    }
+    // Writes `text` to NAME in the test's folder; its path.
+    QString file(const char* name, const QByteArray& text) {
+        const QString path = dir.filePath(QString::fromLatin1(name));
+        QFile f(path);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(text);
+        return path;
+    }
+    static QString read(const QString& path) {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+    }
+
+    QTemporaryDir dir;
+    static inline std::unique_ptr<e2e::SampleCopy> sample;
+    static inline std::unique_ptr<e2e::SimProcess> sim;
+    static inline QString startError;
+};
+
+const QByteArray kPassAndFail =
+    "# one passes, one fails\ncall GetRecord Id=5\nexpect FirstName = Hugo\n"
+    "\ncall GetRecord Id=5\nexpect LastName = Nowak\n"
+    "expect Company ~ ^Meridian\n";
+
+TEST_F(CwcallScenarios, SamplesPassAgainstTheSampleDesign) {
+    const QDir scenarios(QStringLiteral(CW_SAMPLES "/scenarios"));
+    QStringList files;
+    for (const QString& name : scenarios.entryList({QStringLiteral("*.cwt")}, QDir::Files))
+        files.append(scenarios.filePath(name));
+    ASSERT_GE(files.size(), 2);
+    const Result r = test(files);
+    EXPECT_EQ(r.exit, 0) << r.out.toStdString() << r.err.toStdString();
+    const QStringList lines = r.out.trimmed().split(u'\n');
+    for (const QString& line : lines.mid(0, lines.size() - 1))
+        EXPECT_TRUE(line.startsWith(QStringLiteral("ok "))) << line.toStdString();
+    EXPECT_TRUE(lines.last().startsWith(
+        QStringLiteral("%1 calls, %1 passed, 0 failed in ").arg(lines.size() - 1)))
+        << lines.last().toStdString();
+}
+
+// The exit statuses, and what each says on which stream.
+TEST_F(CwcallScenarios, ExitStatuses) {
+    const QString failing = file("failing.cwt", kPassAndFail);
+    const Result failed = test({failing});
+    EXPECT_EQ(failed.exit, 1);
+    EXPECT_TRUE(failed.out.contains(QStringLiteral("FAIL %1:5 GetRecord Id=5 (").arg(failing)))
+        << failed.out.toStdString();
+    EXPECT_TRUE(failed.out.contains(
+        QStringLiteral("  %1:6: expect LastName = Nowak: LastName = Kowalski\n").arg(failing)));
+    EXPECT_TRUE(failed.out.contains(QStringLiteral("    -LastName = Nowak\n    +LastName = "
+                                                   "Kowalski\n")));
+    EXPECT_TRUE(failed.out.contains(QStringLiteral("2 calls, 1 passed, 1 failed in ")));
+
+    // A file that does not parse sends nothing, not even its good calls.
+    const QString bad = file("bad.cwt", "call Select LastName=Kowalski\ncall GetCount\n"
+                                        "expect picture 1 x 1\nexpectt x\n");
+    const Result refused = test({bad});
+    EXPECT_EQ(refused.exit, 2);
+    EXPECT_EQ(refused.out, QString());
+    EXPECT_EQ(refused.err,
+              QStringLiteral("%1:3: 'expect picture 1 x 1' does not fit GetCount, which answers a "
+                             "list\n%1:4: unknown statement 'expectt' (a line is blank, a # "
+                             "comment, or starts with call, expect or capture)\n")
+                  .arg(bad));
+    EXPECT_EQ(run({QStringLiteral("--port"), port(), QStringLiteral("--field"),
+                   QStringLiteral("Selected"), QStringLiteral("GetCount")})
+                  .out,
+              QStringLiteral("300\n"));
+
+    const Result usage = test({QStringLiteral("--repeat"), QStringLiteral("0"), failing});
+    EXPECT_EQ(usage.exit, 2);
+    EXPECT_TRUE(usage.err.startsWith(QStringLiteral("cwcall test: --repeat must be from 1 to ")))
+        << usage.err.toStdString();
+
+    const Result unreachable =
+        cwcall({QStringLiteral("test"), QStringLiteral("--host"), QStringLiteral("127.0.0.1"),
+                QStringLiteral("--port"), QString::number(e2e::freePort()), failing});
+    EXPECT_EQ(unreachable.exit, 3) << unreachable.out.toStdString();
+    EXPECT_TRUE(unreachable.out.contains(QStringLiteral("error -1: Cannot connect to 127.0.0.1:")));
+}
+
+// TAP, JUnit and JSON say the same as the plain lines, and each reads back
+// with its own kind of parser.
+TEST_F(CwcallScenarios, ReportsReadBack) {
+    const QString first = file("first.cwt", kPassAndFail);
+    const QString second = file("second.cwt", "call IsBusy\nexpect false\n");
+    const QString junit = dir.filePath(QStringLiteral("junit.xml"));
+    const QString json = dir.filePath(QStringLiteral("report.json"));
+    const Result r = test({QStringLiteral("--tap"), QStringLiteral("--junit"), junit,
+                           QStringLiteral("--json=") + json, first, second});
+    EXPECT_EQ(r.exit, 1) << r.err.toStdString();
+
+    // TAP: the version, a plan that counts the test points, numbered in order.
+    QStringList lines = r.out.split(u'\n');
+    ASSERT_GE(lines.size(), 2);
+    EXPECT_EQ(lines.takeFirst(), QStringLiteral("TAP version 14"));
+    EXPECT_EQ(lines.takeFirst(), QStringLiteral("1..3"));
+    QStringList points;
+    for (const QString& line : lines)
+        if (line.startsWith(QStringLiteral("ok ")) || line.startsWith(QStringLiteral("not ok ")))
+            points.append(line);
+    EXPECT_EQ(points, (QStringList{QStringLiteral("ok 1 - %1:2 GetRecord Id=5").arg(first),
+                                   QStringLiteral("not ok 2 - %1:5 GetRecord Id=5").arg(first),
+                                   QStringLiteral("ok 3 - %1:1 IsBusy").arg(second)}));
+    EXPECT_TRUE(r.out.contains(QStringLiteral("  ---\n  message: \"%1:6: expect LastName = Nowak: "
+                                              "LastName = Kowalski\"\n")
+                                   .arg(first)));
+
+    // JUnit: a testsuite per file, a testcase per call with its time.
+    QFile xml(junit);
+    ASSERT_TRUE(xml.open(QIODevice::ReadOnly));
+    QXmlStreamReader reader(&xml);
+    QStringList suites, cases, failures;
+    while (!reader.atEnd()) {
+        if (reader.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        const QXmlStreamAttributes a = reader.attributes();
+        if (reader.name() == u"testsuite") {
+            suites.append(a.value(QStringLiteral("name")).toString() + u'/' +
+                          a.value(QStringLiteral("tests")).toString() + u'/' +
+                          a.value(QStringLiteral("failures")).toString());
+        } else if (reader.name() == u"testcase") {
+            cases.append(a.value(QStringLiteral("name")).toString());
+            bool timed = false;
+            EXPECT_GE(a.value(QStringLiteral("time")).toDouble(&timed), 0.0);
+            EXPECT_TRUE(timed);
+        } else if (reader.name() == u"failure") {
+            failures.append(a.value(QStringLiteral("message")).toString());
+        }
+    }
+    EXPECT_FALSE(reader.hasError()) << reader.errorString().toStdString();
+    EXPECT_EQ(suites,
+              (QStringList{first + QStringLiteral("/2/1"), second + QStringLiteral("/1/0")}));
+    EXPECT_EQ(cases.size(), 3);
+    EXPECT_EQ(failures, QStringList{QStringLiteral("%1:6: expect LastName = Nowak: LastName = "
+                                                   "Kowalski")
+                                        .arg(first)});
+
+    // JSON: every call with its place, words, outcome and time.
+    QFile jsonFile(json);
+    ASSERT_TRUE(jsonFile.open(QIODevice::ReadOnly));
+    const QJsonObject root = QJsonDocument::fromJson(jsonFile.readAll()).object();
+    const QJsonArray calls = root[QStringLiteral("calls")].toArray();
+    ASSERT_EQ(calls.size(), 3);
+    const QJsonObject failedCall = calls[1].toObject();
+    EXPECT_EQ(failedCall[QStringLiteral("file")].toString(), first);
+    EXPECT_EQ(failedCall[QStringLiteral("line")].toInt(), 5);
+    EXPECT_EQ(failedCall[QStringLiteral("words")].toArray(), QJsonArray{QStringLiteral("Id=5")});
+    EXPECT_EQ(failedCall[QStringLiteral("outcome")].toString(), QStringLiteral("11 entries"));
+    EXPECT_FALSE(failedCall[QStringLiteral("passed")].toBool());
+    EXPECT_GT(failedCall[QStringLiteral("duration_us")].toInteger(), 0);
+    EXPECT_EQ(root[QStringLiteral("summary")][QStringLiteral("failed")].toInt(), 1);
+}
+
+// --update rewrites the expectations from what came back, keeps the rest,
+// and the file then passes.
+TEST_F(CwcallScenarios, UpdateThenPass) {
+    const QByteArray before = "# kept\ncall GetRecord Id=5\nexpect LastName = Nowak\n"
+                              "capture last = LastName\nexpect time < 60000 ms\n\ncall "
+                              "GetRecord \"LastName={{last}}\"\r\n# between\r\nexpect entries 1\r\n"
+                              "call IsBusy\n";
+    const QString path = file("update.cwt", before);
+    const Result updated = test({QStringLiteral("--update"), path});
+    EXPECT_EQ(updated.exit, 0) << updated.out.toStdString() << updated.err.toStdString();
+    EXPECT_EQ(updated.err, QStringLiteral("updated %1\n").arg(path));
+    const QString after = read(path);
+    EXPECT_TRUE(after.startsWith(QStringLiteral("# kept\ncall GetRecord Id=5\nexpect Id = 5\n")))
+        << after.toStdString();
+    EXPECT_TRUE(after.contains(QStringLiteral("expect LastName = Kowalski\nexpect Company = "
+                                              "Meridian Health\n")));
+    EXPECT_TRUE(
+        after.contains(QStringLiteral("expect entries 11\ncapture last = LastName\nexpect "
+                                      "time < 60000 ms\n\ncall GetRecord "
+                                      "\"LastName={{last}}\"\r\n# between\r\nexpect Id = 5\r\n")));
+    EXPECT_TRUE(after.endsWith(QStringLiteral("call IsBusy\nexpect false\n")));
+    const Result again = test({path});
+    EXPECT_EQ(again.exit, 0) << again.out.toStdString();
+}
+
+// Several processes side by side: every call of every round counts.
+TEST_F(CwcallScenarios, JobsAndRepeats) {
+    const QString path = file("load.cwt", "call GetRecord Id=5\nexpect FirstName = Hugo\n"
+                                          "call GetCount\nexpect Total = 300\n");
+    const QString json = dir.filePath(QStringLiteral("load.json"));
+    const Result r =
+        test({QStringLiteral("--jobs"), QStringLiteral("3"), QStringLiteral("--repeat"),
+              QStringLiteral("4"), QStringLiteral("--json"), json, path});
+    EXPECT_EQ(r.exit, 0) << r.out.toStdString() << r.err.toStdString();
+    const QStringList lines = r.out.split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 4) << r.out.toStdString();
+    EXPECT_TRUE(lines[0].startsWith(QStringLiteral("24 calls, 24 passed, 0 failed in ")));
+    EXPECT_TRUE(lines[1].contains(QStringLiteral(" calls per second (3 jobs, 4 rounds each)")));
+    EXPECT_TRUE(lines[2].startsWith(QStringLiteral("  GetCount: 12 calls, p50 ")));
+    EXPECT_TRUE(lines[3].startsWith(QStringLiteral("  GetRecord: 12 calls, p50 ")));
+    QFile f(json);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    QSet<int> processes;
+    for (const QJsonValue& call :
+         QJsonDocument::fromJson(f.readAll())[QStringLiteral("calls")].toArray())
+        processes.insert(call[QStringLiteral("process")].toInt());
+    EXPECT_EQ(processes, (QSet<int>{0, 1, 2}));
 }
 
 } // namespace
