@@ -1,13 +1,26 @@
-// main.cpp - the test client's entry: the application object, the one main
-// window, the message loop.
+// main.cpp - the test client's entry: the application object, the program's
+// options, the one main window, the message loop.
 #include "entry.h"
 #include "tform1.h"
 
 #include "vcl.h"
 
+#include <cstdio>
+
 int main(int argc, char** argv)
 {
     vcl::Application application(argc, argv);
+    // Qt has taken its own options out of argv by now.
+    QStringList words;
+    for (int i = 1; i < argc; ++i)
+        words.append(QString::fromLocal8Bit(argv[i]));
+    entry::Options options;
+    QString error;
+    if (!entry::readCommandLine(words, options, error)) {
+        std::fprintf(stderr, "cardwright-testclient: %s\n", error.toLocal8Bit().constData());
+        return 2;
+    }
+    entry::setRecordFile(options.recordFile);
     return entry::run(
         [] {
             TForm1 form;

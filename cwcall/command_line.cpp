@@ -102,6 +102,10 @@ Options parseCommandLine(int argc, char** argv) {
             o.field = takeValue();
             if (o.field->isEmpty())
                 throw UsageError(QStringLiteral("--field needs an entry name"));
+        } else if (name == u"--record") {
+            o.record = takeValue();
+            if (o.record->isEmpty())
+                throw UsageError(QStringLiteral("--record needs a file name"));
         } else if (name == u"--help-method") {
             o.method = takeValue();
             helpMethod = true;
@@ -138,6 +142,8 @@ Options parseCommandLine(int argc, char** argv) {
             throw UsageError(QStringLiteral("--out is for picture methods only"));
         if (o.field)
             throw UsageError(QStringLiteral("--field is for list methods only"));
+        if (o.record)
+            throw UsageError(QStringLiteral("--record is for method calls only"));
         o.mode = list ? Options::Mode::List : Options::Mode::HelpMethod;
         return o;
     }
@@ -167,6 +173,9 @@ QString usageText() {
         "  --out FILE          picture methods: write the picture to FILE as PNG\n"
         "  --field NAME        list methods: print only the value of the entry NAME\n"
         "                      (exit status 1 when the list has no such entry)\n"
+        "  --record FILE       append the call and what came back to the scenario\n"
+        "                      FILE, as 'cwcall test' replays it (made readable by\n"
+        "                      its owner only)\n"
         "  --xml               after the call, print the last XML sent and received\n"
         "                      on standard error\n"
         "  --list              print the method names the server offers\n"

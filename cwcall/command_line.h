@@ -28,10 +28,11 @@ struct Options {
     int32_t wait = 0; // GetMethods attempts before the call
     bool json = false;
     bool xml = false;
-    std::optional<QString> out;   // picture file
-    std::optional<QString> field; // list methods: print only this entry's value
-    QString method;               // Call and HelpMethod
-    QStringList arguments;        // Name=Value words, as given
+    std::optional<QString> out;    // picture file
+    std::optional<QString> field;  // list methods: print only this entry's value
+    std::optional<QString> record; // scenario file the call is appended to
+    QString method;                // Call and HelpMethod
+    QStringList arguments;         // Name=Value words, as given
 };
 
 // Reads argv[1..]. Raises UsageError for an unknown option, a missing or

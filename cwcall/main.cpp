@@ -261,6 +261,17 @@ void printXml() {
     body(::GetReceivedXML());
 }
 
+// Appends the call and its expectations to the scenario file: the method and
+// the argument words as given (never the access key, which is an option).
+bool record(const QString& path, const cwcall::Options& o, const methods::Outcome& outcome) {
+    QString error;
+    if (scenario::appendRecording(path, scenario::recordedCall(o.method, o.arguments, outcome),
+                                  error))
+        return true;
+    writeLine(stderr, QStringLiteral("cwcall: not recorded: ") + error);
+    return false;
+}
+
 // The argument words as the window's argument list. Raises UsageError.
 void buildArguments(const methods::Entry& entry, const QStringList& words, NameValueList& list) {
     QString error;
@@ -320,7 +331,12 @@ int run(int argc, char** argv) {
         } else if (o.mode == cwcall::Options::Mode::HelpMethod) {
             status = printHelp(o.method, o.json);
         } else {
-            status = printOutcome(methods::callChecked(*entry, args), o);
+            const methods::Outcome outcome = methods::callChecked(*entry, args);
+            // Recorded before it is printed: printing a picture deletes it.
+            const bool recorded = !o.record || record(*o.record, o, outcome);
+            status = printOutcome(outcome, o);
+            if (!recorded)
+                status = Failure;
         }
         if (o.xml)
             printXml();

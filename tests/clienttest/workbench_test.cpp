@@ -1,7 +1,11 @@
 // The method handlers: for each family, a table of what the library returns
 // and what the three outputs show, the library calls in order, and the
 // argument step with its message boxes.
+#include "entry.h"
 #include "form_fixture.h"
+
+#include <QFile>
+#include <QTemporaryDir>
 
 #include <functional>
 
@@ -187,6 +191,92 @@ TEST_F(FormTest, CWHandleLeavesTheWindowHandleAlone)
     go("GetCWHandle");
     EXPECT_EQ(results()->lines(), QStringList{QStringLiteral("4242")});
     EXPECT_EQ(find<QLineEdit>("WindowHandle")->text(), handle);
+}
+
+// ---- Recording (--record FILE) -------------------------------------------------------------
+
+class Recording : public FormTest {
+protected:
+    void SetUp() override
+    {
+        FormTest::SetUp();
+        entry::setRecordFile(dir.filePath(QStringLiteral("session.cwt")));
+    }
+    void TearDown() override
+    {
+        entry::setRecordFile(QString());
+        FormTest::TearDown();
+    }
+    QString recorded() const
+    {
+        QFile file(entry::recordFile());
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QStringLiteral("(none)");
+    }
+    QTemporaryDir dir;
+};
+
+// Each call made with "Go" is appended once it has completed: the words as
+// typed (each non-blank memo line), then what came back, a number that the
+// library reports failed as the failure a replay will see. A call the
+// argument step refuses is not made, and not recorded.
+TEST_F(Recording, GoAppendsEachCompletedCallWithItsExpectations)
+{
+    fake::setError(0, "No error");
+    fake::pushList("GetCount", {{"Total", "12"}, {"Selected", "3"}});
+    go("GetCount");
+    parameters()->setPlainText(QStringLiteral("  Id = 5  \n\n Name=Ann Lee"));
+    fake::pushList("GetRecord", {{"Name", "Ann Lee"}});
+    go("GetRecord");
+    fake::pushNumber("GetEditCount", 3);
+    go("GetEditCount");
+    parameters()->setPlainText(QStringLiteral("Side=Back"));
+    fake::pushBitmap("GetBadgeImage", 2, 1, 0xFFFF0000u);
+    go("GetBadgeImage");
+    fake::setError(-1, kErrText.toStdString());
+    fake::pushNumber("GetCWHandle", -1);
+    go("GetCWHandle");
+    EXPECT_EQ(results()->lines(), QStringList{QStringLiteral("-1")}); // shown as it always was
+    fake::pushByte("Next", 0);
+    go("Next");
+    paramType()->setItemIndex(0);
+    go("Select");
+
+    EXPECT_EQ(recorded(), QStringLiteral("call GetCount\n"
+                                         "expect Total = 12\n"
+                                         "expect Selected = 3\n"
+                                         "expect entries 2\n"
+                                         "\n"
+                                         "call GetRecord '  Id = 5  ' ' Name=Ann Lee'\n"
+                                         "expect Name = Ann Lee\n"
+                                         "expect entries 1\n"
+                                         "\n"
+                                         "call GetEditCount\n"
+                                         "expect = 3\n"
+                                         "\n"
+                                         "call GetBadgeImage Side=Back\n"
+                                         "expect picture 2 x 1\n"
+                                         "expect picture sha256 "
+                                         "42af801193fad22a2c6b98d9fe22f22d9c00f8f927539f65d98a41178fa31142\n"
+                                         "\n"
+                                         "call GetCWHandle\n"
+                                         "expect error -1\n"
+                                         "\n"
+                                         "call Next\n"
+                                         "expect error -1\n"
+                                         "\n"));
+}
+
+TEST_F(Recording, UnwritableFileIsReportedAndTheResultStillShown)
+{
+    entry::setRecordFile(dir.filePath(QStringLiteral("missing/session.cwt")));
+    fake::setError(0, "No error");
+    fake::pushNumber("GetCWHandle", -1);
+    go("GetCWHandle");
+    EXPECT_EQ(results()->lines(), QStringList{QStringLiteral("-1")});
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_TRUE(ui.messages.front().startsWith(QStringLiteral("The call was not recorded: cannot open ") +
+                                               entry::recordFile()))
+        << ui.messages.front().toStdString();
 }
 
 // ---- The argument step ------------------------------------------------------------------
