@@ -275,7 +275,12 @@ class Parser {
             return e.kind == matches ? pattern(e) : true;
         };
 
-        if (first == u"time") {
+        // A list entry may be called time or error: "time = ..." and
+        // "error = ..." are entries there.
+        const bool entryForm =
+            isList(family) &&
+            (words.value(1) == u"=" || words.value(1) == u"~" || words.value(1) == u"absent");
+        if (first == u"time" && !entryForm) {
             static const QRegularExpression time(QStringLiteral("^time\\s*<\\s*(\\S+)\\s*ms$"));
             const QRegularExpressionMatch m = time.match(rest);
             bool ok = false;
@@ -289,7 +294,7 @@ class Parser {
             e.number = static_cast<int64_t>(ms * 1000.0);
             return true;
         }
-        if (first == u"error") {
+        if (first == u"error" && !(entryForm && words.value(1) != u"~")) {
             if (words.size() == 1) {
                 e.kind = Kind::AnyError;
                 return true;

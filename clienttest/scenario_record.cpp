@@ -71,7 +71,10 @@ QString expectLines(const methods::Outcome& outcome) {
                 resulttext::fromLibrary(list->names != nullptr ? list->names[i] : nullptr);
             const QString value =
                 resulttext::fromLibrary(list->values != nullptr ? list->values[i] : nullptr);
-            lines += expect + valueExpectation(name.trimmed(), value) + u'\n';
+            // An entry without a name cannot be written as NAME = VALUE;
+            // `entries N` still counts it.
+            if (!name.trimmed().isEmpty())
+                lines += expect + valueExpectation(name.trimmed(), value) + u'\n';
         }
         lines += expect + QStringLiteral("entries %1\n").arg(count);
         break;

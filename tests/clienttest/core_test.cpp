@@ -838,7 +838,12 @@ TEST(Scenario, CapturesFeedLaterCalls) {
 // What a recording writes for each kind of answer, and that it checks
 // green against the same answer when read back.
 TEST(Scenario, RecordedCallsReplayGreen) {
-    ListStore store({{"FirstName", " Hugo "}, {"Note", "two\nlines (a+b)"}, {"Empty", ""}});
+    ListStore store({{"FirstName", " Hugo "},
+                     {"Note", "two\nlines (a+b)"},
+                     {"Empty", ""},
+                     {"time", "12:00"},
+                     {"error", "none"},
+                     {"", "nameless"}});
     struct Row {
         const char* label;
         Kind kind;
@@ -853,7 +858,7 @@ TEST(Scenario, RecordedCallsReplayGreen) {
          {QStringLiteral("Company=Fjord & Pine")},
          QStringLiteral("call GetRecord 'Company=Fjord & Pine'\nexpect FirstName = Hugo\n"
                         "expect Note ~ ^two\\nlines\\ \\(a\\+b\\)$\nexpect Empty =\n"
-                        "expect entries 3\n\n")},
+                        "expect time = 12:00\nexpect error = none\nexpect entries 6\n\n")},
         {"accepted",
          Kind::Accepted,
          "Select",
