@@ -104,8 +104,8 @@ void freeStrings(char** strings, size_t count) {
 }
 
 // UTF-8 copies through one reused buffer. The encoder is stateless: a
-// stateful one keeps a surrogate that ends one text for the next, so the
-// text lost it and the next one started with it.
+// stateful one keeps a surrogate that ends one text for the next: the text
+// lost it, and the next one started with a replacement character.
 class Utf8Copier {
   public:
     char* copy(QStringView text) {
