@@ -135,11 +135,17 @@ Verdict check(const QString& path, const Call& call, const methods::Outcome& out
     // The expected lines differ from the actual ones where a check failed.
     // expectedLines runs beside the entries (a null line: one expected
     // absent); extraExpected holds what is expected beyond them.
-    QStringList actualLines, expectedLines, extraExpected;
-    for (const Entry& entry : entries)
-        actualLines.append(entry.name + QStringLiteral(" = ") + entry.value);
-    expectedLines = actualLines;
     bool listFailed = false;
+    // Built at the first failed list check: a passing call needs none.
+    QStringList actualLines, expectedLines, extraExpected;
+    const auto startDiff = [&] {
+        if (listFailed)
+            return;
+        listFailed = true;
+        for (const Entry& entry : entries)
+            actualLines.append(entry.name + QStringLiteral(" = ") + entry.value);
+        expectedLines = actualLines;
+    };
     const auto firstLineOf = [&entries](const QString& name) -> qsizetype {
         for (size_t i = 0; i < entries.size(); ++i)
             if (entries[i].name == name)
@@ -191,7 +197,7 @@ Verdict check(const QString& path, const Call& call, const methods::Outcome& out
             failure(e, values.isEmpty() ? QStringLiteral("no entry %1").arg(r.name)
                                         : QStringLiteral("%1 = %2").arg(
                                               r.name, values.join(QStringLiteral(", "))));
-            listFailed = true;
+            startDiff();
             const QString line =
                 r.name +
                 (e.kind == Kind::EntryEquals ? QStringLiteral(" = ") : QStringLiteral(" ~ ")) +
@@ -205,7 +211,7 @@ Verdict check(const QString& path, const Call& call, const methods::Outcome& out
         case Kind::EntryAbsent:
             if (const qsizetype at = firstLineOf(r.name); at >= 0) {
                 failure(e, QStringLiteral("%1 = %2").arg(r.name, entries[at].value.trimmed()));
-                listFailed = true;
+                startDiff();
                 for (size_t i = 0; i < entries.size(); ++i)
                     if (entries[i].name == r.name)
                         expectedLines[static_cast<qsizetype>(i)] = QString(); // dropped
@@ -214,7 +220,7 @@ Verdict check(const QString& path, const Call& call, const methods::Outcome& out
         case Kind::Entries:
             if (static_cast<int64_t>(entries.size()) != r.number) {
                 failure(e, QStringLiteral("%1 entries").arg(entries.size()));
-                listFailed = true;
+                startDiff();
                 extraExpected.append(QStringLiteral("(entries %1)").arg(r.number));
                 actualLines.append(QStringLiteral("(entries %1)").arg(entries.size()));
             }
