@@ -1,21 +1,35 @@
 // The main flows through our own client library against the real simulator,
 // which the library launches itself: open, select, navigate, add, update,
-// delete, pictures, faults, introspection, exit.
+// delete, pictures, faults, introspection, exit. Then faults between and
+// during calls: the simulator killed, stopped, or its answer cut short.
 #include "cwxmlclient.h"
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <mutex>
 #include <random>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
+
+extern char** environ;
 
 namespace fs = std::filesystem;
 
@@ -166,6 +180,351 @@ TEST(LibraryFlow, AgainstTheSimulator) {
         << GetErrorCode() << " " << GetErrorText();
     CloseXML();
     fs::remove_all(dir);
+}
+
+// ---- Faults between and during calls ---------------------------------------
+
+// A cardwright-sim this test starts and signals itself, on a port it chooses,
+// serving a copy of the sample design; its stderr goes to a file.
+class Sim {
+  public:
+    Sim() {
+        const char* samples = std::getenv("CW_SAMPLES");
+        dir_ =
+            fs::temp_directory_path() / ("cwsim-fault-" + std::to_string(std::random_device{}()));
+        fs::create_directories(dir_);
+        if (samples)
+            for (const char* name : {"visitors.idc", "visitors.csv"})
+                fs::copy_file(fs::path(samples) / name, dir_ / name);
+    }
+    ~Sim() {
+        kill(SIGKILL);
+        fs::remove_all(dir_);
+    }
+    Sim(const Sim&) = delete;
+    Sim& operator=(const Sim&) = delete;
+
+    // Starts it on `port` and waits (bounded) until it says it listens; after
+    // a kill, it starts again on the same roster.
+    bool start(int port) {
+        const char* program = std::getenv("CWXML_CARDWRIGHT");
+        if (!program)
+            return false;
+        const std::string logPath = (dir_ / "sim.log").string();
+        const std::vector<std::string> words = {program,
+                                                "--design",
+                                                (dir_ / "visitors.idc").string(),
+                                                "--show",
+                                                "hidden",
+                                                "--bind",
+                                                "127.0.0.1",
+                                                "--port",
+                                                std::to_string(port),
+                                                "--print-dir",
+                                                (dir_ / "prints").string()};
+        std::vector<char*> argv;
+        for (const std::string& word : words)
+            argv.push_back(const_cast<char*>(word.c_str()));
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 2, logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0600);
+        const int spawned = posix_spawn(&pid_, program, &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        if (spawned != 0) {
+            pid_ = 0;
+            return false;
+        }
+        const std::string announced = ":" + std::to_string(port) + "/RPC2";
+        return waitFor([&] { return log().find(announced) != std::string::npos; }, 20000);
+    }
+
+    // Sends `signal`; SIGKILL also collects the process.
+    void kill(int signal) {
+        if (pid_ <= 0)
+            return;
+        ::kill(pid_, signal);
+        if (signal == SIGKILL) {
+            int status = 0;
+            waitpid(pid_, &status, 0);
+            pid_ = 0;
+        }
+    }
+
+    std::string log() const {
+        std::ifstream in(dir_ / "sim.log");
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+
+    // True once every thread of it has stopped: a signal stops the threads
+    // one by one, and one still running could answer.
+    bool stopped() const {
+        std::error_code ec;
+        int threads = 0;
+        for (const auto& task :
+             fs::directory_iterator("/proc/" + std::to_string(pid_) + "/task", ec)) {
+            std::ifstream in(task.path() / "stat");
+            std::string stat;
+            std::getline(in, stat);
+            const std::size_t close = stat.rfind(')');
+            if (close == std::string::npos || stat.compare(close + 2, 1, "T") != 0)
+                return false;
+            ++threads;
+        }
+        return threads > 0;
+    }
+
+  private:
+    fs::path dir_;
+    pid_t pid_ = 0;
+};
+
+// Points the library at 127.0.0.1:port with the limits now in the
+// environment (read when the connection opens), and waits until the design
+// is open there.
+bool connectTo(int port) {
+    CloseXML();
+    SetHostName("127.0.0.1");
+    SetXMLPort(port);
+    return waitFor([] { return GetCount() != nullptr && IsBusy() == 0; }, 20000);
+}
+
+std::string endpoint(int port) {
+    return "127.0.0.1:" + std::to_string(port);
+}
+
+// Killed between two calls: the next call says where and why it failed, and
+// once the simulator is back on its port the call after that works, on the
+// roster it left.
+TEST(LibraryFaults, KilledBetweenCallsThenRestarted) {
+    const int port = freePort();
+    Sim sim;
+    ASSERT_TRUE(sim.start(port)) << sim.log();
+    ASSERT_TRUE(connectTo(port)) << GetErrorText();
+    ASSERT_EQ(Add(&Args{{"FirstName", "Kept"}, {"LastName", "Across"}}), 1) << GetErrorText();
+    ASSERT_EQ(valueOf(GetCount(), "Total"), "301");
+
+    sim.kill(SIGKILL);
+    EXPECT_EQ(GetCount(), nullptr);
+    EXPECT_EQ(GetErrorCode(), CWX_ERR_CONNECT);
+    EXPECT_EQ(std::string(GetErrorText()),
+              "Cannot connect to " + endpoint(port) + ": Connection refused");
+    EXPECT_EQ(GetEditCount(), -1) << "a number call fails as well";
+    EXPECT_EQ(GetErrorCode(), CWX_ERR_CONNECT);
+
+    ASSERT_TRUE(sim.start(port)) << sim.log();
+    const NameValueList* methods = GetMethods();
+    ASSERT_NE(methods, nullptr) << GetErrorText();
+    EXPECT_GT(methods->count, 50);
+    EXPECT_EQ(GetErrorCode(), 0);
+    ASSERT_TRUE(idle());
+    EXPECT_EQ(valueOf(GetCount(), "Total"), "301") << "what was answered was kept";
+    EXPECT_EQ(valueOf(GetRecord(&Args{{"LastName", "Across"}}), "FirstName"), "Kept");
+    CloseXML();
+}
+
+// Stopped (SIGSTOP) with the call sent into its open connection: the call
+// ends at the library's time-out (CWXML_TIMEOUT_MS, shortened here), and once
+// it runs again its late answer is not taken for the next call's.
+TEST(LibraryFaults, StoppedDuringACallEndsAtTheTimeOut) {
+    constexpr int kTimeoutMs = 1500;
+    const int port = freePort();
+    Sim sim;
+    ASSERT_TRUE(sim.start(port)) << sim.log();
+    setenv("CWXML_TIMEOUT_MS", std::to_string(kTimeoutMs).c_str(), 1);
+    ASSERT_TRUE(connectTo(port)) << GetErrorText();
+
+    // A library that never times out would wait for ever: this lets the
+    // simulator go on after a while, so that such a fault fails the test.
+    std::mutex lock;
+    std::condition_variable done;
+    bool finished = false;
+    std::thread watchdog([&] {
+        std::unique_lock<std::mutex> guard(lock);
+        if (!done.wait_for(guard, std::chrono::milliseconds(kTimeoutMs + 8000),
+                           [&] { return finished; }))
+            sim.kill(SIGCONT);
+    });
+    sim.kill(SIGSTOP);
+    ASSERT_TRUE(waitFor([&] { return sim.stopped(); }, 5000));
+    const auto start = std::chrono::steady_clock::now();
+    const NameValueList* record = GetRecord(&Args{{"Id", "4"}});
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          std::chrono::steady_clock::now() - start)
+                          .count();
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        finished = true;
+    }
+    done.notify_all();
+    watchdog.join();
+    sim.kill(SIGCONT);
+
+    EXPECT_EQ(record, nullptr);
+    EXPECT_EQ(GetErrorCode(), CWX_ERR_TIMEOUT);
+    EXPECT_EQ(std::string(GetErrorText()), "No answer from " + endpoint(port) + " within 1500 ms");
+    EXPECT_GE(took, kTimeoutMs - 50);
+    EXPECT_LT(took, kTimeoutMs + 3000);
+
+    // Running again, it answers the old call late; the next call gets its own.
+    EXPECT_EQ(valueOf(GetRecord(&Args{{"Id", "9"}}), "Id"), "9");
+    EXPECT_EQ(valueOf(GetCount(), "Total"), "300");
+    unsetenv("CWXML_TIMEOUT_MS");
+    CloseXML();
+}
+
+// A loopback proxy in front of the simulator that passes each request on,
+// takes the whole answer, and passes on only its first bytes (how many:
+// `keep` of the head and body) before closing the connection.
+class CuttingProxy {
+  public:
+    using Keep = std::size_t (*)(std::size_t head, std::size_t body);
+
+    CuttingProxy(int target, Keep keep) : target_(target), keep_(keep) {
+        listener_ = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof addr;
+        if (bind(listener_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+            listen(listener_, 8) != 0 ||
+            getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
+            return;
+        port_ = ntohs(addr.sin_port);
+        thread_ = std::thread([this] { serve(); });
+    }
+    ~CuttingProxy() {
+        stop_ = true;
+        if (thread_.joinable())
+            thread_.join();
+        close(listener_);
+    }
+    CuttingProxy(const CuttingProxy&) = delete;
+    CuttingProxy& operator=(const CuttingProxy&) = delete;
+
+    int port() const { return port_; }
+    std::size_t answersCut() const { return cut_; }
+
+  private:
+    // Reads one HTTP message (head and Content-Length body) from `fd`;
+    // `headLength` gets the length of the head. Empty when it did not come.
+    static std::string readMessage(int fd, std::size_t& headLength) {
+        std::string data;
+        char buffer[65536];
+        for (;;) {
+            const std::size_t end = data.find("\r\n\r\n");
+            if (end != std::string::npos) {
+                headLength = end + 4;
+                std::string head = data.substr(0, headLength);
+                for (char& c : head)
+                    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+                const std::size_t at = head.find("content-length:");
+                const std::size_t length =
+                    at == std::string::npos ? 0 : std::strtoul(head.c_str() + at + 15, nullptr, 10);
+                if (data.size() >= headLength + length)
+                    return data;
+            }
+            pollfd wait{fd, POLLIN, 0};
+            if (poll(&wait, 1, 10000) <= 0)
+                return {};
+            const ssize_t got = read(fd, buffer, sizeof buffer);
+            if (got <= 0)
+                return {};
+            data.append(buffer, static_cast<std::size_t>(got));
+        }
+    }
+
+    static bool writeAll(int fd, const char* data, std::size_t size) {
+        while (size > 0) {
+            const ssize_t sent = send(fd, data, size, MSG_NOSIGNAL);
+            if (sent <= 0)
+                return false;
+            data += sent;
+            size -= static_cast<std::size_t>(sent);
+        }
+        return true;
+    }
+
+    void serve() {
+        while (!stop_) {
+            pollfd wait{listener_, POLLIN, 0};
+            if (poll(&wait, 1, 50) <= 0)
+                continue;
+            const int client = accept(listener_, nullptr, nullptr);
+            if (client < 0)
+                continue;
+            std::size_t head = 0;
+            const std::string request = readMessage(client, head);
+            const int server = socket(AF_INET, SOCK_STREAM, 0);
+            sockaddr_in addr{};
+            addr.sin_family = AF_INET;
+            addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            addr.sin_port = htons(static_cast<std::uint16_t>(target_));
+            if (!request.empty() &&
+                connect(server, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+                writeAll(server, request.data(), request.size())) {
+                const std::string answer = readMessage(server, head);
+                const std::size_t keep = std::min(answer.size(), keep_(head, answer.size() - head));
+                writeAll(client, answer.data(), keep);
+                ++cut_;
+            }
+            close(server);
+            close(client);
+        }
+    }
+
+    int target_;
+    Keep keep_;
+    int listener_ = -1;
+    int port_ = 0;
+    std::atomic<bool> stop_{false};
+    std::atomic<std::size_t> cut_{0};
+    std::thread thread_;
+};
+
+// A picture whose connection is cut in its body fails with the transport's
+// error, and no bitmap comes back, however much of it arrived.
+TEST(LibraryFaults, PictureCutInItsBodyIsAnErrorNeverAPicture) {
+    const int port = freePort();
+    Sim sim;
+    ASSERT_TRUE(sim.start(port)) << sim.log();
+    ASSERT_TRUE(connectTo(port)) << GetErrorText();
+    const struct {
+        const char* label;
+        CuttingProxy::Keep keep;
+    } cuts[] = {
+        {"after the head", [](std::size_t head, std::size_t) { return head; }},
+        {"after one body byte", [](std::size_t head, std::size_t) { return head + 1; }},
+        {"half the body", [](std::size_t head, std::size_t body) { return head + body / 2; }},
+        {"all but the last byte",
+         [](std::size_t head, std::size_t body) { return head + body - 1; }},
+    };
+    for (const auto& cut : cuts) {
+        SCOPED_TRACE(cut.label);
+        CuttingProxy proxy(port, cut.keep);
+        ASSERT_NE(proxy.port(), 0);
+        CloseXML();
+        SetXMLPort(proxy.port());
+        const CWBitmap badge = GetBadgeImage(&Args{});
+        EXPECT_EQ(badge, 0u) << "a picture from part of an answer";
+        if (badge)
+            cw_bitmap_delete(badge);
+        EXPECT_EQ(GetErrorCode(), CWX_ERR_TRANSPORT);
+        EXPECT_EQ(std::string(GetErrorText()), "Connection to " + endpoint(proxy.port()) +
+                                                   " closed before the answer was complete");
+        EXPECT_EQ(proxy.answersCut(), 1u);
+    }
+    // The whole answer, straight from the simulator, is a badge.
+    SetXMLPort(port);
+    const CWBitmap badge = GetBadgeImage(&Args{});
+    ASSERT_NE(badge, 0u) << GetErrorText();
+    EXPECT_EQ(cw_bitmap_width(badge), 540);
+    cw_bitmap_delete(badge);
+    CloseXML();
 }
 
 } // namespace
