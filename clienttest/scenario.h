@@ -76,6 +76,10 @@ bool appendRecording(const QString& path, const QString& text, QString& error);
 // before it fills memory.
 inline constexpr qsizetype MaxFileBytes = 16 * 1024 * 1024;
 
+// The most lines a file may have: each line is kept for --update, so this
+// bounds the memory a file of blank lines takes (about 60 bytes a line).
+inline constexpr qsizetype MaxLines = 1'000'000;
+
 using Variables = QHash<QString, QString>;
 
 // One `expect` line.

@@ -500,8 +500,12 @@ bool parse(const QString& path, const QByteArray& content, const QStringList& gi
     const qsizetype before = errors.size();
     scenario = Scenario();
     scenario.path = path;
-    // Every element lives in place: captures and calls keep pointers.
-    scenario.calls.reserve(static_cast<size_t>(content.count('\n')) + 1);
+    // The parser points at the last call only until the next is added.
+    if (content.count('\n') >= MaxLines) {
+        errors.append(
+            QStringLiteral("%1: more than %2 lines; not a scenario file").arg(path).arg(MaxLines));
+        return false;
+    }
     Parser parser(path, given, scenario, errors);
     qsizetype start = 0;
     int number = 0;

@@ -607,6 +607,10 @@ INSTANTIATE_TEST_SUITE_P(
                   "call GetCount\ncall Nope\nexpect Total = 300\ncapture t = Total\n",
                   {QStringLiteral("t.cwt:2: 'Nope' is not a method of the catalogue (names are "
                                   "spelt exactly, letter case counts)")}},
+        ParseCase{"tooManyLines",
+                  QByteArray(scenario::MaxLines, '\n'),
+                  {QStringLiteral("t.cwt: more than 1000000 lines; not a scenario file")}},
+        ParseCase{"justBelowTheLineLimit", QByteArray(scenario::MaxLines - 1, '\n'), {}},
         ParseCase{"notUtf8AndNul",
                   QByteArray("call GetCount\n# caf\xE9\nexpect Total = a\0b\n", 40),
                   {QStringLiteral("t.cwt:2: not valid UTF-8"),
