@@ -159,6 +159,7 @@ QString usageText() {
         "Usage: cwcall [OPTION]... METHOD [Name=Value]...\n"
         "  or:  cwcall [OPTION]... --list\n"
         "  or:  cwcall [OPTION]... --help-method METHOD\n"
+        "  or:  cwcall test [OPTION]... FILE...   (see 'cwcall test --help')\n"
         "Call one of the 54 remote methods of a running Cardwright through the\n"
         "client library, and print what came back exactly as the test client's\n"
         "Returns box shows it.\n"
@@ -197,15 +198,20 @@ QString usageText() {
         "Exit status:\n"
         "  0  success\n"
         "  1  the call failed, remotely or in the library: \"error CODE: TEXT\" on\n"
-        "     standard error\n"
+        "     standard error and nothing on standard output (--help-method: when\n"
+        "     the prototypes or the help cannot be read); also --field naming no\n"
+        "     entry, a picture that cannot be written, a call not recorded\n"
         "  2  usage error: unknown option, method outside the catalogue, malformed\n"
         "     or refused argument\n"
         "\n"
         "Examples:\n"
         "  cwcall --wait 15 GetCount\n"
-        "  cwcall Select LastName=Lovelace\n"
+        "  cwcall Select LastName=Petrov\n"
+        "  cwcall --field Selected GetCount\n"
         "  cwcall --json GetRecord\n"
-        "  cwcall --out badge.png GetBadgeImage\n");
+        "  cwcall --out badge.png GetBadgeImage\n"
+        "  cwcall --record visit.cwt GetRecord Id=5\n"
+        "  cwcall test visit.cwt\n");
 }
 
 QString usageHint() {
