@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include <QByteArray>
 #include <QString>
 
 #include "argument_list.h"
@@ -79,8 +80,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 "the list's count differs from the arguments'");
     for (std::int32_t i = 0; i < list.count; ++i) {
         const arguments::Argument& entry = entries[static_cast<std::size_t>(i)];
-        fuzz::check(QString::fromUtf8(list.names[i]) == expected_text(entry.name) &&
-                        QString::fromUtf8(list.values[i]) == expected_text(entry.value),
+        // Bytes compared: QString::fromUtf8 would drop a leading U+FEFF.
+        fuzz::check(expected_text(entry.name).toUtf8() == list.names[i] &&
+                        expected_text(entry.value).toUtf8() == list.values[i],
                     "the list does not hold the arguments as UTF-8", list.values[i]);
         fuzz::check(fuzz::valid_utf8(list.names[i]) && fuzz::valid_utf8(list.values[i]),
                     "the list holds invalid UTF-8");
