@@ -30,9 +30,9 @@ namespace {
 
 enum ExitCode { Passed = 0, CheckFailed = 1, Usage = 2, Unreachable = 3 };
 
-constexpr int32_t MaxWait = 3600;         // as cwcall's --wait: an hour of attempts
+constexpr int32_t MaxWait = 3600;        // as cwcall's --wait: an hour of attempts
 constexpr int32_t MaxRepeat = 1'000'000; // every call's result is kept for the reports
-constexpr int32_t MaxJobs = 256;          // processes, each with its own connection
+constexpr int32_t MaxJobs = 256;         // processes, each with its own connection
 constexpr auto AttemptPause = std::chrono::seconds(1);
 // Room for the plain lines of a long run without a write per call.
 constexpr size_t OutputBuffer = 1 << 16;
@@ -235,17 +235,19 @@ bool loadJob(const QString& path, RunResult& run, int& status) {
     return in.status() == QDataStream::Ok;
 }
 
-// Every sent call failed to connect (and there was one): nobody answered.
-bool unreachable(const RunResult& run) {
-    bool any = false;
+// The library's code when every sent call failed with the same one (and
+// there was one), else 0: CWX_ERR_CONNECT means nobody answered at all,
+// CWX_ERR_SETTINGS that the host, port or key given cannot be used.
+int32_t sharedFailure(const RunResult& run) {
+    int32_t code = 0;
     for (const CallResult& r : run.calls) {
         if (!r.sent)
             continue;
-        if (!r.failedCall || r.errorCode != CWX_ERR_CONNECT)
-            return false;
-        any = true;
+        if (!r.failedCall || (code != 0 && r.errorCode != code))
+            return 0;
+        code = r.errorCode;
     }
-    return any;
+    return code;
 }
 
 bool writeReport(const QString& path, const QString& text) {
@@ -414,7 +416,8 @@ int runTests(int argc, char** argv) {
     }
 
     static char buffer[OutputBuffer];
-    std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
+    // A person watching sees each call as it ends; a pipe gets whole blocks.
+    std::setvbuf(stdout, buffer, ::isatty(STDOUT_FILENO) != 0 ? _IOLBF : _IOFBF, sizeof buffer);
 
     RunResult run;
     run.files = o.files;
@@ -488,8 +491,10 @@ int runTests(int argc, char** argv) {
     }
     run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 
-    if (status == Passed && unreachable(run))
+    if (status == Passed && sharedFailure(run) == CWX_ERR_CONNECT)
         status = Unreachable;
+    if (status == Passed && sharedFailure(run) == CWX_ERR_SETTINGS)
+        status = Usage;
     if (status == Passed)
         for (const CallResult& r : run.calls)
             if (!r.passed())

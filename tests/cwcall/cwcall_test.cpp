@@ -622,6 +622,11 @@ TEST_F(CwcallScenarios, ExitStatuses) {
         cwcall({QStringLiteral("test"), QStringLiteral("--host"), QStringLiteral("127.0.0.1"),
                 QStringLiteral("--port"), QString::number(e2e::freePort()), failing});
     EXPECT_EQ(unreachable.exit, 3) << unreachable.out.toStdString();
+
+    // A port the library cannot use is the caller's mistake, as a bad option is.
+    const Result unusable =
+        cwcall({QStringLiteral("test"), QStringLiteral("--port"), QStringLiteral("0"), failing});
+    EXPECT_EQ(unusable.exit, 2) << unusable.out.toStdString();
     EXPECT_TRUE(unreachable.out.contains(QStringLiteral("error -1: Cannot connect to 127.0.0.1:")));
 }
 
