@@ -386,7 +386,8 @@ QString testUsageText() {
         "Exit status:\n"
         "  0  every check passed\n"
         "  1  a check failed\n"
-        "  2  usage or scenario error (nothing was sent), or a report could not be written\n"
+        "  2  usage or scenario error (nothing was sent), a host, port or key that\n"
+        "     cannot be used, or a report that could not be written\n"
         "  3  Cardwright could not be reached at all\n");
 }
 
