@@ -1,5 +1,5 @@
 # Debian packages, one per install component:
-#   cpack --config build/release/CPackConfig.cmake -B build/packages
+#   cpack --config build/package/CPackConfig.cmake -B build/packages
 # (scripts/package does this). Dependencies on other packages come from
 # dpkg-shlibdeps; those between our own packages are declared here.
 set(CW_MAINTAINER "Cardwright XML-RPC team <xmlrpc@cardwright.example>")
@@ -81,10 +81,13 @@ endforeach()
 set(CPACK_COMPONENT_DEVELOPMENT_DEPENDS runtime)
 set(CPACK_COMPONENT_TESTCLIENT_DEPENDS runtime)
 # The shlibs file tells other packages' dpkg-shlibdeps about the library;
-# the trigger runs ldconfig once after all packages are unpacked.
+# the trigger runs ldconfig once after all packages are unpacked. The
+# postinst and postrm that CPack adds to call ldconfig themselves are taken
+# out again once the packages are made.
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 file(WRITE ${CMAKE_BINARY_DIR}/packaging/triggers "activate-noawait ldconfig\n")
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA ${CMAKE_BINARY_DIR}/packaging/triggers)
+set(CPACK_POST_BUILD_SCRIPTS ${CW_PACKAGING_DIR}/drop_ldconfig_scripts.cmake)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SUGGESTS cardwright-sim)
 set(CPACK_DEBIAN_TESTCLIENT_PACKAGE_RECOMMENDS "cardwright-sim, fonts-dejavu-core")
 set(CPACK_DEBIAN_SIMULATOR_PACKAGE_RECOMMENDS fonts-dejavu-core)
