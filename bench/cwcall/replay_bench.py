@@ -1,0 +1,186 @@
+#!/usr/bin/env python3
+"""`cwcall test` replaying GetRecord calls against cardwright-sim, beside a
+plain C loop making the same calls through the client library and a Python
+xmlrpc.client script making the same calls and checks.
+
+    bench/cwcall/replay_bench.py PATH/TO/cardwright-sim PATH/TO/cwcall \\
+        PATH/TO/cwcall_getrecord_loop [--calls 10000] [--rounds 3] [--jobs 16]
+
+One process: a scenario of --calls GetRecord calls (Id = 1, 2, ... through
+the sample's 300 records), each with three expectations (FirstName, LastName,
+Company), replayed by one `cwcall test`; the C loop makes the same calls; the
+Python script makes them with xmlrpc.client on one kept-alive connection and
+checks the same three fields. Side by side: `cwcall test --jobs J --repeat R`
+against J Python threads, each with its own connection, making the same
+number of calls. Calls per second are over each run's whole wall time
+(start-up and parsing included); the programs take turns, and each figure is
+the median of --rounds. Targets: cwcall test at least 85% of the C loop and
+2.5x Python in one process, 4x Python with --jobs."""
+import argparse
+import os
+import shutil
+import socket
+import statistics
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import xmlrpc.client
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+SAMPLES = os.path.join(HERE, "..", "..", "samples")
+ROSTER = 300           # the sample design's generated visitors
+FIELDS = ("FirstName", "LastName", "Company")
+START_TIMEOUT_S = 60   # the roster (300 people with pictures) is made at first open
+RUN_TIMEOUT_S = 600
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def timed(command):
+    start = time.perf_counter()
+    run = subprocess.run(command, capture_output=True, text=True, timeout=RUN_TIMEOUT_S,
+                         check=False)
+    elapsed = time.perf_counter() - start
+    if run.returncode != 0:
+        sys.exit(f"{os.path.basename(command[0])} failed ({run.returncode}):\n"
+                 f"{run.stdout[-2000:]}{run.stderr[-2000:]}")
+    return elapsed, run.stdout
+
+
+def python_calls(port, ids, expected, threads):
+    """Wall time of `threads` threads, each making the GetRecord calls of
+    `ids` on its own connection and checking the three fields."""
+    failures = []
+
+    def worker():
+        proxy = xmlrpc.client.ServerProxy(f"http://127.0.0.1:{port}/RPC2")
+        for record_id in ids:
+            record = proxy.GetRecord({"Id": str(record_id)})
+            want = expected[record_id]
+            for field in FIELDS:
+                if record.get(field, "").strip() != want[field]:
+                    failures.append((record_id, field))
+                    return
+
+    workers = [threading.Thread(target=worker) for _ in range(threads)]
+    start = time.perf_counter()
+    for w in workers:
+        w.start()
+    for w in workers:
+        w.join()
+    elapsed = time.perf_counter() - start
+    if failures:
+        sys.exit(f"python: wrong answer for {failures[0]}")
+    return elapsed
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("sim")
+    parser.add_argument("cwcall")
+    parser.add_argument("loop")
+    parser.add_argument("--calls", type=int, default=10000)
+    parser.add_argument("--rounds", type=int, default=3)
+    parser.add_argument("--jobs", type=int, default=16)
+    parser.add_argument("--repeat", type=int, default=5)
+    args = parser.parse_args()
+    sim_path, cwcall, loop = (os.path.abspath(p) for p in (args.sim, args.cwcall, args.loop))
+
+    with tempfile.TemporaryDirectory() as folder:
+        for name in ("visitors.idc", "visitors.csv"):
+            shutil.copy(os.path.join(SAMPLES, name), folder)
+        port = free_port()
+        sim = subprocess.Popen([sim_path, "--show", "hidden", "--port", str(port), "--design",
+                                os.path.join(folder, "visitors.idc")],
+                               cwd=folder, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        try:
+            proxy = xmlrpc.client.ServerProxy(f"http://127.0.0.1:{port}/RPC2")
+            deadline = time.monotonic() + START_TIMEOUT_S
+            while True:
+                try:
+                    if not proxy.IsBusy():
+                        break
+                except OSError:
+                    pass
+                if time.monotonic() > deadline:
+                    sys.exit("cardwright-sim did not open the sample in time")
+                time.sleep(0.05)
+            expected = {}
+            for record_id in range(1, ROSTER + 1):
+                record = proxy.GetRecord({"Id": str(record_id)})
+                expected[record_id] = {f: record[f].strip() for f in FIELDS}
+
+            def scenario(path, ids):
+                with open(path, "w", encoding="utf-8") as f:
+                    for record_id in ids:
+                        f.write(f"call GetRecord Id={record_id}\n")
+                        for field in FIELDS:
+                            f.write(f"expect {field} = {expected[record_id][field]}\n")
+                        f.write("\n")
+
+            one_ids = [i % ROSTER + 1 for i in range(args.calls)]
+            one = os.path.join(folder, "getrecord.cwt")
+            scenario(one, one_ids)
+            # --jobs: every process runs the roster once per round.
+            each_ids = list(range(1, ROSTER + 1))
+            each = os.path.join(folder, "roster.cwt")
+            scenario(each, each_ids)
+            jobs_calls = args.jobs * args.repeat * len(each_ids)
+
+            rates = {"cwcall test": [], "C loop": [], "Python": [],
+                     f"cwcall test --jobs {args.jobs}": [], f"Python, {args.jobs} threads": []}
+            for _ in range(args.rounds):
+                elapsed, out = timed([cwcall, "test", "--host", "127.0.0.1", "--port", str(port),
+                                      one])
+                if f"{args.calls} calls, {args.calls} passed, 0 failed" not in out:
+                    sys.exit(f"cwcall test did not pass every call:\n{out[-2000:]}")
+                rates["cwcall test"].append(args.calls / elapsed)
+                elapsed, _ = timed([loop, str(port), str(args.calls), str(ROSTER)])
+                rates["C loop"].append(args.calls / elapsed)
+                rates["Python"].append(args.calls / python_calls(port, one_ids, expected, 1))
+                elapsed, out = timed([cwcall, "test", "--host", "127.0.0.1", "--port", str(port),
+                                      "--jobs", str(args.jobs), "--repeat", str(args.repeat),
+                                      each])
+                if f"{jobs_calls} calls, {jobs_calls} passed, 0 failed" not in out:
+                    sys.exit(f"cwcall test --jobs did not pass every call:\n{out[-2000:]}")
+                rates[f"cwcall test --jobs {args.jobs}"].append(jobs_calls / elapsed)
+                python_ids = each_ids * args.repeat
+                rates[f"Python, {args.jobs} threads"].append(
+                    jobs_calls / python_calls(port, python_ids, expected, args.jobs))
+        finally:
+            sim.terminate()
+            try:
+                sim.wait(10)
+            except subprocess.TimeoutExpired:
+                sim.kill()
+
+    median = {name: statistics.median(values) for name, values in rates.items()}
+    print(f"{args.calls} GetRecord calls, three expectations each; --jobs {args.jobs} "
+          f"--repeat {args.repeat} over {ROSTER} records ({jobs_calls} calls); "
+          f"median of {args.rounds} rounds")
+    print("| run | calls per second |")
+    print("|---|---|")
+    for name, rate in median.items():
+        print(f"| {name} | {rate:,.0f} |")
+    checks = [
+        ("cwcall test / C loop", median["cwcall test"] / median["C loop"], 0.85),
+        ("cwcall test / Python", median["cwcall test"] / median["Python"], 2.5),
+        (f"--jobs {args.jobs} / Python threads",
+         median[f"cwcall test --jobs {args.jobs}"] / median[f"Python, {args.jobs} threads"], 4.0),
+    ]
+    missed = False
+    for name, ratio, target in checks:
+        met = ratio >= target
+        missed = missed or not met
+        print(f"{name}: {ratio:.2f} (target at least {target}: {'met' if met else 'missed'})")
+    sys.exit(1 if missed else 0)
+
+
+if __name__ == "__main__":
+    main()
