@@ -31,7 +31,8 @@ namespace scenario {
 // cannot: see buildArguments).
 QString joinWords(const QStringList& words);
 
-// The inverse of joinWords: splits `line` at unquoted blanks (space, tab).
+// The inverse of joinWords: splits `line` at unquoted blanks (space, tab);
+// an unquoted # that starts a word starts a comment to the end of the line.
 // Inside single quotes everything is literal; inside double quotes a
 // backslash escapes only $ ` " \ ; outside quotes a backslash escapes any
 // character. On an unterminated quote or a trailing backslash, returns no

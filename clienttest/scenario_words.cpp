@@ -77,6 +77,8 @@ QStringList splitWords(QStringView line, QString* error) {
             inWord = false;
             continue;
         }
+        if (!inWord && c == u'#')
+            break; // a comment to the end of the line, as in a shell
         inWord = true;
         if (c == u'\'') {
             const qsizetype close = line.indexOf(u'\'', i + 1);
