@@ -752,4 +752,60 @@ TEST_F(CwcallScenarios, JobsAndRepeats) {
     EXPECT_EQ(processes, (QSet<int>{0, 1, 2}));
 }
 
+// cardwright-sim killed between two calls: the next cwcall names host, port
+// and cause and exits 1; once it runs again on its port and roster, the call
+// after that works and finds what was stored before.
+TEST(CwcallAlone, SimulatorKilledBetweenCallsThenRestarted) {
+    e2e::SampleCopy sample;
+    ASSERT_TRUE(sample.ok());
+    const int port = e2e::freePort();
+    ASSERT_NE(port, 0);
+    const QStringList where = {QStringLiteral("--host"), QStringLiteral("127.0.0.1"),
+                               QStringLiteral("--port"), QString::number(port)};
+    const QStringList startArguments = {QStringLiteral("--port"), QString::number(port),
+                                        QStringLiteral("--design"), sample.design()};
+    // The design opens as a queued command: asks IsBusy (bounded) until it is
+    // done; every answer must be a success.
+    const auto waitIdle = [&where] {
+        for (int i = 0; i < 200; ++i) {
+            const Result busy = cwcall(where + QStringList{QStringLiteral("IsBusy")});
+            if (busy.exit != 0)
+                return busy.err;
+            if (busy.out == QStringLiteral("False\n"))
+                return QString();
+            QThread::msleep(50);
+        }
+        return QStringLiteral("still busy");
+    };
+
+    auto sim = std::make_unique<e2e::SimProcess>(sample);
+    QString error;
+    ASSERT_TRUE(sim->start(startArguments, error)) << error.toStdString();
+    ASSERT_EQ(waitIdle(), QString());
+    const Result added = cwcall(where + words({"Add", "FirstName=Ada", "LastName=Survivor"}));
+    ASSERT_EQ(added.exit, 0) << added.err.toStdString();
+    ASSERT_EQ(waitIdle(), QString());
+
+    sim->kill();
+    const QString refused =
+        QStringLiteral("error -1: Cannot connect to 127.0.0.1:%1: Connection refused\n").arg(port);
+    for (const char* method : {"GetCount", "GetEditCount", "IsBusy", "Next"}) {
+        SCOPED_TRACE(method);
+        const Result run = cwcall(where + QStringList{QString::fromLatin1(method)});
+        EXPECT_EQ(run.exit, 1);
+        EXPECT_EQ(run.out, QString());
+        EXPECT_EQ(run.err, refused);
+    }
+
+    sim = std::make_unique<e2e::SimProcess>(sample);
+    ASSERT_TRUE(sim->start(startArguments, error)) << error.toStdString();
+    ASSERT_EQ(waitIdle(), QString());
+    const Result count = cwcall(where + words({"GetCount"}));
+    EXPECT_EQ(count.exit, 0) << count.err.toStdString();
+    EXPECT_EQ(count.out, QStringLiteral("Total = 301\nSelected = 301\n"));
+    const Result found = cwcall(where + words({"GetRecord", "LastName=Survivor"}));
+    EXPECT_EQ(found.exit, 0) << found.err.toStdString();
+    EXPECT_TRUE(found.out.contains(QStringLiteral("FirstName = Ada\n"))) << found.out.toStdString();
+}
+
 } // namespace

@@ -68,6 +68,13 @@ void SimProcess::stop() {
     }
 }
 
+void SimProcess::kill() {
+    if (FProcess.state() == QProcess::NotRunning)
+        return;
+    FProcess.kill();
+    FProcess.waitForFinished(5000);
+}
+
 int freePort() {
     QTcpServer probe;
     if (!probe.listen(QHostAddress::LocalHost, 0))

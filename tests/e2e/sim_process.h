@@ -39,6 +39,8 @@ class SimProcess {
     QString log() const;
     // SIGTERM, a bounded wait, then SIGKILL.
     void stop();
+    // SIGKILL at once, as a crash would end it, and collects it.
+    void kill();
 
   private:
     const SampleCopy& FSample;

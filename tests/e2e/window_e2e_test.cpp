@@ -322,6 +322,50 @@ TEST_F(SimWindow, AccessKeyFaultsUntilSetSendsTheKey) {
     EXPECT_EQ(w.value(QStringLiteral("Busy")).isNull(), false);
 }
 
+// cardwright-sim killed between two calls: the window's error boxes give the
+// library's code and a text naming host, port and cause, with no result and
+// no message box; once it runs again on its port and roster, the next call
+// answers as before.
+TEST_F(SimWindow, KilledBetweenCallsShowsTheErrorThenARestartAnswers) {
+    ASSERT_NO_FATAL_FAILURE(startSim({QStringLiteral("--design"), sample.design()}));
+    const int port = sim->port();
+    ASSERT_TRUE(connect());
+    WindowDriver& w = *driver;
+    ASSERT_TRUE(w.waitIdle());
+    ASSERT_EQ(w.command(QStringLiteral("Add"),
+                        {QStringLiteral("FirstName=Ada"), QStringLiteral("LastName=Survivor")}),
+              QStringLiteral("0"));
+
+    sim->kill();
+    const QString refused =
+        QStringLiteral("Cannot connect to 127.0.0.1:%1: Connection refused").arg(port);
+    for (const char* method : {"GetCount", "IsBusy", "Next", "GetBadgeImage"}) {
+        SCOPED_TRACE(method);
+        ASSERT_TRUE(w.go(QString::fromLatin1(method)));
+        EXPECT_EQ(w.errorCode(), QString::number(CWX_ERR_CONNECT));
+        EXPECT_EQ(w.message(), refused);
+        EXPECT_EQ(w.results(), QStringList());
+    }
+    EXPECT_TRUE(ui.messages.empty()) << ui.messages.front().toStdString();
+    EXPECT_TRUE(ui.errors.empty()) << ui.errors.front().toStdString();
+
+    sim = std::make_unique<e2e::SimProcess>(sample);
+    QString error;
+    ASSERT_TRUE(sim->start({QStringLiteral("--port"), QString::number(port),
+                            QStringLiteral("--design"), sample.design()},
+                           error))
+        << error.toStdString();
+    ASSERT_TRUE(w.go(QStringLiteral("IsBusy")));
+    EXPECT_EQ(w.errorCode(), QString()) << w.message().toStdString();
+    EXPECT_EQ(w.message(), QString());
+    ASSERT_TRUE(w.waitIdle());
+    w.go(QStringLiteral("GetCount"));
+    EXPECT_EQ(w.value(QStringLiteral("Total")), QStringLiteral("301"));
+    w.go(QStringLiteral("GetRecord"), {QStringLiteral("LastName=Survivor")});
+    EXPECT_EQ(w.value(QStringLiteral("FirstName")), QStringLiteral("Ada"));
+    EXPECT_EQ(w.errorCode(), QString());
+}
+
 // The six launch items: the file dialog is answered with the copied design,
 // the library starts the cardwright-sim beside it with the item's role, show
 // mode and the window's port, the window connects, and "Exit" through the
