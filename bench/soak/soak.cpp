@@ -213,6 +213,34 @@ class RawClient {
         return true;
     }
 
+    // The HTTP status of a POST of `body` to `path` (0 when none came), sent
+    // chunked (without a length) when asked; the connection is then reused or
+    // opened again as libcurl sees fit.
+    long status(const std::string& path, const std::string& body, bool chunked, std::string& why) {
+        const std::string url = url_.substr(0, url_.rfind('/')) + path;
+        curl_slist* headers = curl_slist_append(nullptr, "Content-Type: text/xml");
+        if (chunked)
+            headers = curl_slist_append(headers, "Transfer-Encoding: chunked");
+        std::string answer;
+        curl_easy_setopt(curl_, CURLOPT_URL, url.c_str());
+        curl_easy_setopt(curl_, CURLOPT_HTTPHEADER, headers);
+        curl_easy_setopt(curl_, CURLOPT_POSTFIELDS, body.c_str());
+        curl_easy_setopt(curl_, CURLOPT_POSTFIELDSIZE_LARGE,
+                         chunked ? curl_off_t{-1} : static_cast<curl_off_t>(body.size()));
+        curl_easy_setopt(curl_, CURLOPT_TIMEOUT_MS, kRawTimeoutMs);
+        curl_easy_setopt(curl_, CURLOPT_WRITEFUNCTION, &RawClient::onBody);
+        curl_easy_setopt(curl_, CURLOPT_WRITEDATA, &answer);
+        const CURLcode code = curl_easy_perform(curl_);
+        curl_easy_setopt(curl_, CURLOPT_HTTPHEADER, headers_);
+        curl_slist_free_all(headers);
+        long got = 0;
+        if (code != CURLE_OK)
+            why = curl_easy_strerror(code);
+        else
+            curl_easy_getinfo(curl_, CURLINFO_RESPONSE_CODE, &got);
+        return got;
+    }
+
   private:
     static std::size_t onBody(char* data, std::size_t size, std::size_t count, void* out) {
         static_cast<std::string*>(out)->append(data, size * count);
@@ -467,6 +495,21 @@ std::vector<Step> makeCycle(RawClient& raw, Counts& counts) {
                 return "refused call: " + why;
             const int code = faultCode(answer);
             return code == 3 ? std::string() : "gate answered: " + answer.substr(0, 400);
+        });
+    // Refused by the HTTP server before the gate: another path, no length.
+    const struct {
+        const char* path;
+        bool chunked;
+        long status;
+    } httpRefusals[] = {{"/other", false, 404}, {"/RPC2", true, 411}};
+    for (const auto& refusal : httpRefusals)
+        raws.push_back([&raw, refusal](long) -> std::string {
+            std::string why;
+            const long got =
+                raw.status(refusal.path, methodCall("GetCount", ""), refusal.chunked, why);
+            return got == refusal.status
+                       ? std::string()
+                       : std::string(refusal.path) + " answered " + std::to_string(got) + " " + why;
         });
 
     // One cycle of kCycle steps. Commands keep their order (the record added
