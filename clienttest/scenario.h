@@ -116,6 +116,10 @@ struct Expectation {
     int64_t number = 0; // Entries, Compare, ErrorCode; Time in microseconds
     int32_t width = 0, height = 0;
     bool flag = false;
+    // Templated patterns: the last one built and its compiled form, so that
+    // repeated runs with the same values compile it once.
+    mutable QString builtPattern;
+    mutable QRegularExpression builtRegex;
 };
 
 // One `capture` line: VAR = NAME takes a list entry; VAR alone the whole

@@ -85,7 +85,12 @@ bool resolve(const Expectation& e, const Variables& variables, Resolved& r, QStr
     case Kind::EntryMatches:
     case Kind::TextMatches:
     case Kind::ErrorMatches:
-        r.regex.setPattern(r.operand);
+        // Compiled again only when the variables give another pattern.
+        if (e.builtPattern != r.operand || !e.builtRegex.isValid()) {
+            e.builtPattern = r.operand;
+            e.builtRegex.setPattern(r.operand);
+        }
+        r.regex = e.builtRegex;
         if (!r.regex.isValid()) {
             error = QStringLiteral("bad regular expression '%1': %2")
                         .arg(r.operand, r.regex.errorString());

@@ -837,6 +837,13 @@ TEST(Scenario, CapturesFeedLaterCalls) {
     EXPECT_STREQ(list->values[0], "Meridian Health");
     EXPECT_TRUE(
         scenario::check(QStringLiteral("t.cwt"), s.calls[2], outcome, 0, variables).passed());
+    // Another value: both expectations are read again, the pattern too.
+    variables.insert(QStringLiteral("company"), QStringLiteral("Meridian"));
+    EXPECT_EQ(
+        scenario::check(QStringLiteral("t.cwt"), s.calls[2], outcome, 0, variables).failures,
+        (QStringList{
+            QStringLiteral("t.cwt:5: expect Company = {{company}}: Company = Meridian Health"),
+            QStringLiteral("t.cwt:6: expect Company ~ ^{{company}}$: Company = Meridian Health")}));
 
     // The same capture against a list without the entry.
     ListStore other(std::vector<std::pair<const char*, const char*>>{{"Id", "5"}});
