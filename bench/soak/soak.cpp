@@ -468,7 +468,12 @@ std::vector<Step> makeCycle(RawClient& raw, Counts& counts) {
         [](long) {
             return faults(Select(Args{{"Shoe", "42"}}.get()) == 0, 2);
         },
-        [](long) { return faults(GetSignatureImage(Args{}.get()) != 0 ? false : true, 11); },
+        [](long) {
+            const CWBitmap bitmap = GetSignatureImage(Args{}.get());
+            if (bitmap != 0)
+                cw_bitmap_delete(bitmap);
+            return faults(bitmap == 0, 11);
+        },
         [](long) {
             return faults(Goto(Args{{"Position", "nowhere"}}.get()) == 0, 3);
         },
