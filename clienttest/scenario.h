@@ -116,6 +116,9 @@ struct Expectation {
     int64_t number = 0; // Entries, Compare, ErrorCode; Time in microseconds
     int32_t width = 0, height = 0;
     bool flag = false;
+    // Entry kinds: name and trimmed value as UTF-8, for checking the
+    // library's list without making text of it.
+    QByteArray nameBytes, valueBytes;
     // Templated patterns: the last one built and its compiled form, so that
     // repeated runs with the same values compile it once.
     mutable QString builtPattern;

@@ -396,6 +396,10 @@ class Parser {
         }
         if (e.templated && !variablesKnown(e.name + e.operand))
             return;
+        if (e.kind == Kind::EntryEquals || e.kind == Kind::EntryMatches) {
+            e.nameBytes = e.name.toUtf8();
+            e.valueBytes = e.operand.trimmed().toUtf8();
+        }
         current_->expectations.push_back(std::move(e));
     }
 

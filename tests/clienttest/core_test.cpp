@@ -737,6 +737,21 @@ INSTANTIATE_TEST_SUITE_P(
                      QStringLiteral("-Email = h@x"), QStringLiteral("-(entries 5)"),
                      QStringLiteral("+FirstName =  Hugo "), QStringLiteral("+LastName = Kowalski"),
                      QStringLiteral("+Company = Meridian Health"), QStringLiteral("+(entries 4)")}},
+        // Bytes decide only a pass; text decides the rest (a no-break space
+        // is trimmed as text is, another entry's value does not count).
+        CheckCase{.label = "listTrimmedAsText",
+                  .file = "call GetRecord Id=5\nexpect FirstName = Hugo\nexpect LastName = Hugo\n",
+                  .kind = Kind::List,
+                  .entries = {{"FirstName", "\xC2\xA0Hugo\t"},
+                              {"LastName", "Kowalski"},
+                              {"Host", "Hugo"}},
+                  .failures = {QStringLiteral("t.cwt:3: expect LastName = Hugo: LastName = "
+                                              "Kowalski")},
+                  .diff = {QStringLiteral("--- expected"), QStringLiteral("+++ actual"),
+                           QStringLiteral("@@ -1,3 +1,3 @@"),
+                           QStringLiteral(" FirstName = \u00A0Hugo\t"),
+                           QStringLiteral("-LastName = Hugo"),
+                           QStringLiteral("+LastName = Kowalski"), QStringLiteral(" Host = Hugo")}},
         CheckCase{.label = "commandAccepted",
                   .file = "call Select X=1\nexpect accepted\n",
                   .kind = Kind::Accepted},
