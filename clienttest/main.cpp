@@ -1,6 +1,7 @@
 // main.cpp - the test client's entry: the application object, the program's
 // options, the one main window, the message loop.
 #include "entry.h"
+#include "scenario.h"
 #include "tform1.h"
 
 #include "vcl.h"
@@ -18,6 +19,13 @@ int main(int argc, char** argv)
     QString error;
     if (!entry::readCommandLine(words, options, error)) {
         std::fprintf(stderr, "cardwright-testclient: %s\n", error.toLocal8Bit().constData());
+        return 2;
+    }
+    // A record file that cannot be written is refused before the window opens.
+    if (!options.recordFile.isEmpty() &&
+        !scenario::appendRecording(options.recordFile, QString(), error)) {
+        std::fprintf(stderr, "cardwright-testclient: cannot record: %s\n",
+                     error.toLocal8Bit().constData());
         return 2;
     }
     entry::setRecordFile(options.recordFile);

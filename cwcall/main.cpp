@@ -315,7 +315,13 @@ int run(int argc, char** argv) {
     }
 
     int status = Success;
-    if (!connectSettings(o)) {
+    QString recordError;
+    if (o.record && !scenario::appendRecording(*o.record, QString(), recordError)) {
+        // Before anything is sent: a call that changes the roster must not
+        // go unrecorded.
+        writeLine(stderr, QStringLiteral("cwcall: not recorded: ") + recordError);
+        status = Failure;
+    } else if (!connectSettings(o)) {
         status = Failure;
     } else {
         if (o.xml)

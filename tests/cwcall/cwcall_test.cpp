@@ -272,6 +272,13 @@ INSTANTIATE_TEST_SUITE_P(
                  2,
                  {},
                  QStringLiteral("cwcall: --field needs an entry name\n")},
+        // Nothing is sent when the recording cannot be written.
+        CallCase{"recordUnwritable",
+                 words({"--record", "/nonexistent/cwcall/x.cwt", "GetCount"}),
+                 1,
+                 {},
+                 QStringLiteral("cwcall: not recorded: cannot open /nonexistent/cwcall/x.cwt: No "
+                                "such file or directory\n")},
         CallCase{"recordWithoutACall",
                  words({"--record", "x.cwt", "--list"}),
                  2,
