@@ -230,13 +230,20 @@ class Parser {
     bool pattern(Expectation& e) {
         if (e.templated)
             return true;
-        e.regex.setPattern(e.operand);
-        if (!e.regex.isValid()) {
-            fail(QStringLiteral("bad regular expression '%1': %2")
-                     .arg(e.operand, e.regex.errorString()));
-            return false;
+        // One compiled pattern for every line that spells it alike: a
+        // recorded load file repeats the same few thousands of times.
+        auto known = patterns_.constFind(e.operand);
+        if (known == patterns_.constEnd()) {
+            QRegularExpression regex(e.operand);
+            if (!regex.isValid()) {
+                fail(QStringLiteral("bad regular expression '%1': %2")
+                         .arg(e.operand, regex.errorString()));
+                return false;
+            }
+            regex.optimize();
+            known = patterns_.insert(e.operand, regex);
         }
-        e.regex.optimize();
+        e.regex = *known;
         return true;
     }
 
@@ -440,6 +447,7 @@ class Parser {
     Scenario& scenario_;
     QStringList& errors_;
     QHash<QString, int> known_; // variable -> line that sets it (0: --var)
+    QHash<QString, QRegularExpression> patterns_;
     Call* current_ = nullptr;
     bool refused_ = false; // the last call line was refused
     int number_ = 0;
