@@ -5,7 +5,6 @@
 #include "argument_list.h"
 
 #include <QFile>
-#include <QStringDecoder>
 
 #include <utility>
 
@@ -534,16 +533,15 @@ bool parse(const QString& path, const QByteArray& content, const QStringList& gi
             bytes.chop(1);
         scenario.lines.push_back(std::move(raw));
         parser.at(number);
-        QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-        const QString text = decoder.decode(bytes);
-        if (decoder.hasError()) {
+        if (!bytes.isValidUtf8()) {
             parser.fail(QStringLiteral("not valid UTF-8"));
             continue;
         }
-        if (text.contains(QChar(0))) {
+        if (bytes.contains('\0')) {
             parser.fail(QStringLiteral("holds a NUL character"));
             continue;
         }
+        const QString text = QString::fromUtf8(bytes);
         parser.line(text);
     }
     return errors.size() == before;
