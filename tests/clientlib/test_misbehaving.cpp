@@ -40,10 +40,12 @@ void* operator new(std::size_t size) {
         return p;
     throw std::bad_alloc();
 }
-void operator delete(void* p) noexcept {
+// Not inlined: g++ -O3 would otherwise see new's pointer reach free() and
+// warn of a mismatch (-Wmismatched-new-delete) that these pairs rule out.
+[[gnu::noinline]] void operator delete(void* p) noexcept {
     std::free(p);
 }
-void operator delete(void* p, std::size_t) noexcept {
+[[gnu::noinline]] void operator delete(void* p, std::size_t) noexcept {
     std::free(p);
 }
 
