@@ -50,6 +50,7 @@ constexpr int kCycle = 100;           // the mix repeats every this many calls
 constexpr int kStartSeconds = 30;     // for the simulator to listen and open the design
 constexpr long kRawTimeoutMs = 30000; // one raw POST, as the library's default
 constexpr int kMaxReported = 20;      // unexpected outcomes printed in full
+constexpr int kMaxUnexpected = 1000;  // then the run stops: each may have waited a time-out
 constexpr int kSampleRecords = 300;   // the sample design's roster
 
 // ---- The simulator ----------------------------------------------------------
@@ -151,6 +152,13 @@ class Simulator {
         return text.str();
     }
     pid_t pid() const { return pid_; }
+    // False once the process has ended (it is then collected).
+    bool running() {
+        int status = 0;
+        if (pid_ > 0 && waitpid(pid_, &status, WNOHANG) == pid_)
+            pid_ = 0;
+        return pid_ > 0;
+    }
     int port() const { return port_; }
 
   private:
@@ -643,6 +651,17 @@ int main(int argc, char** argv) {
             if (!outcome.empty() && ++counts.unexpected <= kMaxReported)
                 std::cerr << "soak: call " << call << " (step " << call % kCycle << "): " << outcome
                           << '\n';
+            if (!outcome.empty() && !simulator.running()) {
+                const std::string log = simulator.log();
+                std::cerr << "soak: cardwright-sim ended at call " << call
+                          << "; the end of its log:\n"
+                          << log.substr(log.size() > 4096 ? log.size() - 4096 : 0) << '\n';
+                break;
+            }
+            if (counts.unexpected >= kMaxUnexpected) {
+                std::cerr << "soak: " << kMaxUnexpected << " unexpected outcomes; stopping\n";
+                break;
+            }
             if (counts.calls == checkpoint) {
                 clientAtCheckpoint = residentKiB(getpid());
                 simAtCheckpoint = residentKiB(simulator.pid());
@@ -660,24 +679,35 @@ int main(int argc, char** argv) {
                        ? 100.0 * static_cast<double>(after - before) / static_cast<double>(before)
                        : 0.0;
         };
-        std::printf("calls %ld in %.1f s (%.0f per second; after the checkpoint %.0f per second)\n",
-                    counts.calls, seconds, static_cast<double>(counts.calls) / seconds,
-                    static_cast<double>(counts.calls - checkpoint) / lateSeconds);
+        std::printf("calls %ld in %.1f s (%.0f per second", counts.calls, seconds,
+                    static_cast<double>(counts.calls) / seconds);
+        if (counts.calls > checkpoint)
+            std::printf("; after the checkpoint %.0f per second",
+                        static_cast<double>(counts.calls - checkpoint) / lateSeconds);
         std::printf(
-            "  of which pictures %ld, multicalls %ld, gate refusals %ld, expected faults %ld\n",
-            counts.pictures, counts.multicalls, counts.refusals, counts.expectedFaults);
-        std::printf("unexpected outcomes %ld\n", counts.unexpected);
-        std::printf(
-            "VmRSS client        after %ld calls %ld KiB, after %ld calls %ld KiB (%+.1f%%)\n",
-            checkpoint, clientAtCheckpoint, counts.calls, clientAtEnd,
-            growth(clientAtCheckpoint, clientAtEnd));
-        std::printf(
-            "VmRSS cardwright-sim after %ld calls %ld KiB, after %ld calls %ld KiB (%+.1f%%)\n",
-            checkpoint, simAtCheckpoint, counts.calls, simAtEnd, growth(simAtCheckpoint, simAtEnd));
+            ")\n  of which pictures %ld, multicalls %ld, gate refusals %ld, expected faults "
+            "%ld\nunexpected outcomes %ld\n",
+            counts.pictures, counts.multicalls, counts.refusals, counts.expectedFaults,
+            counts.unexpected);
+        const bool reachedCheckpoint = counts.calls >= checkpoint;
+        if (!reachedCheckpoint) {
+            std::printf("stopped before the checkpoint (%ld calls): no memory figures\n",
+                        checkpoint);
+        } else {
+            std::printf(
+                "VmRSS client        after %ld calls %ld KiB, after %ld calls %ld KiB (%+.1f%%)\n",
+                checkpoint, clientAtCheckpoint, counts.calls, clientAtEnd,
+                growth(clientAtCheckpoint, clientAtEnd));
+            std::printf(
+                "VmRSS cardwright-sim after %ld calls %ld KiB, after %ld calls %ld KiB (%+.1f%%)\n",
+                checkpoint, simAtCheckpoint, counts.calls, simAtEnd,
+                growth(simAtCheckpoint, simAtEnd));
+        }
         if (counts.unexpected > 0)
             status = 1;
-        if (growthPercent > 0 && (growth(clientAtCheckpoint, clientAtEnd) > growthPercent ||
-                                  growth(simAtCheckpoint, simAtEnd) > growthPercent)) {
+        if (reachedCheckpoint && growthPercent > 0 &&
+            (growth(clientAtCheckpoint, clientAtEnd) > growthPercent ||
+             growth(simAtCheckpoint, simAtEnd) > growthPercent)) {
             std::printf("resident memory grew by more than %.1f%%\n", growthPercent);
             status = 1;
         }
