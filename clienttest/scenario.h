@@ -19,6 +19,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace scenario {
@@ -122,7 +123,7 @@ struct Expectation {
     // Templated patterns: the last one built and its compiled form, so that
     // repeated runs with the same values compile it once.
     mutable QString builtPattern;
-    mutable QRegularExpression builtRegex;
+    mutable std::optional<QRegularExpression> builtRegex;
 };
 
 // One `capture` line: VAR = NAME takes a list entry; VAR alone the whole

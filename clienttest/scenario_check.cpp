@@ -66,7 +66,7 @@ QString milliseconds(int64_t micros) {
 // One expectation with its variables read: the fields check looks at.
 struct Resolved {
     QString name, operand;
-    QRegularExpression regex;
+    const QRegularExpression* regex = nullptr; // the expectation's own
     int64_t number = 0;
 };
 
@@ -74,7 +74,7 @@ bool resolve(const Expectation& e, const Variables& variables, Resolved& r, QStr
     if (!e.templated) {
         r.name = e.name;
         r.operand = e.operand;
-        r.regex = e.regex;
+        r.regex = &e.regex;
         r.number = e.number;
         return true;
     }
@@ -86,14 +86,14 @@ bool resolve(const Expectation& e, const Variables& variables, Resolved& r, QStr
     case Kind::TextMatches:
     case Kind::ErrorMatches:
         // Compiled again only when the variables give another pattern.
-        if (e.builtPattern != r.operand || !e.builtRegex.isValid()) {
+        if (!e.builtRegex || e.builtPattern != r.operand) {
             e.builtPattern = r.operand;
-            e.builtRegex.setPattern(r.operand);
+            e.builtRegex.emplace(r.operand);
         }
-        r.regex = e.builtRegex;
-        if (!r.regex.isValid()) {
+        r.regex = &*e.builtRegex;
+        if (!r.regex->isValid()) {
             error = QStringLiteral("bad regular expression '%1': %2")
-                        .arg(r.operand, r.regex.errorString());
+                        .arg(r.operand, r.regex->errorString());
             return false;
         }
         break;
@@ -215,7 +215,7 @@ Verdict check(const QString& path, const Call& call, const methods::Outcome& out
             } else if (e.kind == Kind::ErrorCode && outcome.errorCode != r.number) {
                 failure(e, QStringLiteral("came back %1").arg(errorLine));
             } else if (e.kind == Kind::ErrorMatches &&
-                       !r.regex.match(outcome.errorText).hasMatch()) {
+                       !r.regex->match(outcome.errorText).hasMatch()) {
                 failure(e, QStringLiteral("came back %1").arg(errorLine));
             }
             continue;
@@ -236,7 +236,7 @@ Verdict check(const QString& path, const Call& call, const methods::Outcome& out
                 const QString value = entry.value.trimmed();
                 values.append(value);
                 any = any || (e.kind == Kind::EntryEquals ? value == wanted
-                                                          : r.regex.match(value).hasMatch());
+                                                          : r.regex->match(value).hasMatch());
             }
             if (any)
                 break;
@@ -286,7 +286,7 @@ Verdict check(const QString& path, const Call& call, const methods::Outcome& out
         case Kind::TextMatches: {
             const QString text = outcome.text.trimmed();
             const bool ok = e.kind == Kind::TextEquals ? text == r.operand.trimmed()
-                                                       : r.regex.match(text).hasMatch();
+                                                       : r.regex->match(text).hasMatch();
             if (!ok)
                 failure(e, QStringLiteral("came back '%1'").arg(text));
             break;
