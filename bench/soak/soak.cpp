@@ -20,10 +20,11 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -39,8 +40,6 @@
 #include <thread>
 #include <utility>
 #include <vector>
-
-extern char** environ;
 
 namespace fs = std::filesystem;
 
@@ -89,17 +88,33 @@ class Simulator {
         for (const std::string& word : words)
             argv.push_back(const_cast<char*>(word.c_str()));
         argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 2, logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0600);
-        const int spawned =
-            posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        if (spawned != 0) {
+        if (access(program.c_str(), X_OK) != 0) {
+            error = "cannot start " + program + ": " + std::strerror(errno);
+            return false;
+        }
+        const int devNull = open("/dev/null", O_WRONLY | O_CLOEXEC);
+        const int logFile = open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        if (devNull < 0 || logFile < 0) {
+            error = "cannot write " + logPath + ": " + std::strerror(errno);
+            return false;
+        }
+        const pid_t parent = getpid();
+        pid_ = fork();
+        if (pid_ == 0) {
+            // Ends with the soak, even when the soak itself crashes.
+            prctl(PR_SET_PDEATHSIG, SIGKILL);
+            if (getppid() != parent)
+                _exit(127);
+            dup2(devNull, 1);
+            dup2(logFile, 2);
+            execv(program.c_str(), argv.data());
+            _exit(127);
+        }
+        close(devNull);
+        close(logFile);
+        if (pid_ < 0) {
             pid_ = 0;
-            error = "cannot start " + program + ": " + std::strerror(spawned);
+            error = "cannot start " + program + ": " + std::strerror(errno);
             return false;
         }
         static const std::regex announced("listening on http://[^ ]*:([0-9]+)/RPC2");
