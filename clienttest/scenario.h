@@ -84,6 +84,10 @@ inline constexpr qsizetype MaxLines = 1'000'000;
 
 using Variables = QHash<QString, QString>;
 
+// An empty pattern shared by every expectation that has none: a default
+// QRegularExpression allocates, and a long file has tens of thousands.
+const QRegularExpression& noPattern();
+
 // One `expect` line.
 struct Expectation {
     enum class Kind {
@@ -113,7 +117,7 @@ struct Expectation {
     bool templated = false; // name or operand holds {{VAR}}: read when checked
     Op op = Op::Eq;
     // Read at parse time when not templated.
-    QRegularExpression regex;
+    QRegularExpression regex = noPattern();
     int64_t number = 0; // Entries, Compare, ErrorCode; Time in microseconds
     int32_t width = 0, height = 0;
     bool flag = false;

@@ -6,6 +6,7 @@
 
 #include <QFile>
 
+#include <algorithm>
 #include <utility>
 
 namespace scenario {
@@ -82,9 +83,22 @@ bool isIdentifier(QStringView s) {
     return true;
 }
 
+// The first `count` of `words`, one blank between each.
+QString joined(const QList<QStringView>& words, qsizetype count) {
+    QString out;
+    for (qsizetype i = 0; i < count; ++i) {
+        if (i > 0)
+            out += u' ';
+        out += words[i];
+    }
+    return out;
+}
+
 // The {{VAR}} names in `text`, in order.
 QStringList variablesIn(QStringView text) {
     QStringList names;
+    if (!text.contains(u"{{"))
+        return names;
     qsizetype from = 0;
     while (true) {
         const qsizetype open = text.indexOf(u"{{", from);
@@ -259,8 +273,9 @@ class Parser {
     // Reads `rest` into `e`; false after reporting what is wrong.
     bool read(QStringView rest, Expectation& e) {
         const Family family = current_->entry->family;
-        const QStringList words = rest.toString().split(u' ', Qt::SkipEmptyParts);
-        const QString first = words.value(0);
+        // Views into `rest`: a file of many expectations makes no strings here.
+        const QList<QStringView> words = rest.split(u' ', Qt::SkipEmptyParts);
+        const QStringView first = words.value(0);
         const auto tail = [&rest](qsizetype skip) {
             // What follows the first `skip` words, as written.
             QStringView t = rest;
@@ -309,7 +324,7 @@ class Parser {
                 return valueOrPattern(Kind::ErrorMatches, Kind::ErrorMatches, 1);
             if (words.size() == 2) {
                 e.kind = Kind::ErrorCode;
-                e.operand = words[1];
+                e.operand = words[1].toString();
                 e.templated = !variablesIn(e.operand).isEmpty();
                 return integer(e, e.operand);
             }
@@ -326,7 +341,7 @@ class Parser {
                 fail(QStringLiteral("expect %1 needs one number").arg(first));
                 return false;
             }
-            e.operand = words[1];
+            e.operand = words[1].toString();
             e.templated = !variablesIn(e.operand).isEmpty();
             return integer(e, e.operand);
         }
@@ -358,7 +373,7 @@ class Parser {
         }
         if (first == u"entries" && words.size() == 2) {
             e.kind = Kind::Entries;
-            e.operand = words[1];
+            e.operand = words[1].toString();
             e.templated = !variablesIn(e.operand).isEmpty();
             return integer(e, e.operand);
         }
@@ -368,14 +383,14 @@ class Parser {
         // NAME = VALUE, NAME ~ REGEX, NAME absent: the name may hold blanks.
         for (qsizetype i = 1; i < words.size(); ++i) {
             if (words[i] == u"=" || words[i] == u"~") {
-                e.name = words.mid(0, i).join(u' ');
+                e.name = joined(words, i);
                 e.templated = !variablesIn(e.name).isEmpty();
                 return valueOrPattern(Kind::EntryEquals, Kind::EntryMatches, i);
             }
         }
         if (words.size() >= 2 && words.last() == u"absent") {
             e.kind = Kind::EntryAbsent;
-            e.name = words.mid(0, words.size() - 1).join(u' ');
+            e.name = joined(words, words.size() - 1);
             e.templated = !variablesIn(e.name).isEmpty();
             return true;
         }
@@ -453,6 +468,11 @@ class Parser {
 };
 
 } // namespace
+
+const QRegularExpression& noPattern() {
+    static const QRegularExpression none;
+    return none;
+}
 
 bool substitute(const QString& text, const Variables& variables, QString& result, QString& error) {
     if (!text.contains(u"{{")) {
@@ -554,7 +574,13 @@ bool parseFile(const QString& path, const QStringList& given, Scenario& scenario
         errors.append(QStringLiteral("%1: cannot read: %2").arg(path, file.errorString()));
         return false;
     }
-    const QByteArray content = file.read(MaxFileBytes + 1);
+    // A file is read at its own size (one byte more tells that it grew): a
+    // buffer of the largest size would cost its pages on every run.
+    const qint64 want =
+        file.isSequential() ? MaxFileBytes + 1 : std::min<qint64>(file.size(), MaxFileBytes) + 1;
+    QByteArray content = file.read(want);
+    if (content.size() == want && want <= MaxFileBytes && file.error() == QFileDevice::NoError)
+        content += file.read(MaxFileBytes + 1 - want);
     if (file.error() != QFileDevice::NoError) {
         errors.append(QStringLiteral("%1: cannot read: %2").arg(path, file.errorString()));
         return false;

@@ -11,23 +11,31 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 namespace cwcall {
 
 namespace {
 
 QString milliseconds(int64_t micros, int decimals = 1) {
-    return QString::number(static_cast<double>(micros) / 1000.0, 'f', decimals) +
-           QStringLiteral(" ms");
+    // Once a call in the plain lines: printf's fixed notation, without a locale's.
+    char text[48];
+    std::snprintf(text, sizeof text, "%.*f ms", decimals, static_cast<double>(micros) / 1000.0);
+    return QString::fromLatin1(text);
 }
 
 QString title(const RunResult& run, const CallResult& call) {
-    QStringList words{call.method};
-    words += call.words;
-    return QStringLiteral("%1:%2 %3")
-        .arg(run.files.value(call.file))
-        .arg(call.line)
-        .arg(scenario::joinWords(words));
+    // FILE:LINE METHOD WORDS; a method name (the catalogue's) needs no quoting.
+    QString text = run.files.value(call.file);
+    text += u':';
+    text += QString::number(call.line);
+    text += u' ';
+    text += call.method;
+    if (!call.words.isEmpty()) {
+        text += u' ';
+        text += scenario::joinWords(call.words);
+    }
+    return text;
 }
 
 // XML 1.0 cannot carry most control characters, even escaped.
