@@ -9,13 +9,6 @@
 
 namespace cwcall {
 
-namespace {
-
-// The longest --wait: an hour of one-second attempts.
-constexpr int32_t MaxWait = 3600;
-
-// Command-line words are UTF-8; a byte that is not would reach the
-// application as a replacement character, so it is refused instead.
 QString decodeWord(const char* word) {
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     QString text = decoder.decode(QByteArrayView(word, static_cast<qsizetype>(std::strlen(word))));
@@ -41,7 +34,13 @@ int32_t integerOption(const QString& option, const QString& value, int32_t lowes
     return n;
 }
 
-} // namespace
+int32_t portOption(const QString& value) {
+    try {
+        return vcl::StrToInt(value);
+    } catch (const vcl::EConvertError& e) {
+        throw UsageError(QStringLiteral("--port: ") + e.Message);
+    }
+}
 
 Options parseCommandLine(int argc, char** argv) {
     QStringList words;
@@ -84,12 +83,7 @@ Options parseCommandLine(int argc, char** argv) {
         if (name == u"--host") {
             o.host = takeValue(); // as given, like the window's Host Name
         } else if (name == u"--port") {
-            // The window's check alone: the library judges the range.
-            try {
-                o.port = vcl::StrToInt(takeValue());
-            } catch (const vcl::EConvertError& e) {
-                throw UsageError(QStringLiteral("--port: ") + e.Message);
-            }
+            o.port = portOption(takeValue());
         } else if (name == u"--key") {
             o.key = takeValue();
         } else if (name == u"--wait") {

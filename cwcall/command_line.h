@@ -40,6 +40,21 @@ struct Options {
 // Options may come anywhere before "--"; every word after it is an argument.
 Options parseCommandLine(int argc, char** argv);
 
+// The longest --wait: an hour of one-second attempts.
+inline constexpr int32_t MaxWait = 3600;
+
+// A command-line word as text. Words are UTF-8; a byte that is not would
+// reach the application as a replacement character, so it is refused
+// instead (UsageError).
+QString decodeWord(const char* word);
+
+// `value` of `option` as a whole number from `lowest` to `highest`, or a
+// UsageError that names the option.
+int32_t integerOption(const QString& option, const QString& value, int32_t lowest, int32_t highest);
+
+// The --port value: the window's check alone (the library judges the range).
+int32_t portOption(const QString& value);
+
 // The --help text and the hint that follows a usage error.
 QString usageText();
 QString usageHint();

@@ -7,14 +7,12 @@
 #include "report.h"
 #include "result_text.h"
 #include "scenario.h"
-#include "vcl_text.h"
 
 #include "cwxmlclient.h"
 
 #include <QDataStream>
 #include <QFile>
 #include <QSaveFile>
-#include <QStringDecoder>
 #include <QTemporaryDir>
 
 #include <sys/wait.h>
@@ -30,7 +28,6 @@ namespace {
 
 enum ExitCode { Passed = 0, CheckFailed = 1, Usage = 2, Unreachable = 3 };
 
-constexpr int32_t MaxWait = 3600;        // as cwcall's --wait: an hour of attempts
 constexpr int32_t MaxRepeat = 1'000'000; // every call's result is kept for the reports
 constexpr int32_t MaxJobs = 256;         // processes, each with its own connection
 constexpr auto AttemptPause = std::chrono::seconds(1);
@@ -40,31 +37,6 @@ constexpr size_t OutputBuffer = 1 << 16;
 void write(std::FILE* stream, const QString& text) {
     const QByteArray bytes = text.toUtf8();
     std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stream);
-}
-
-QString decodeWord(const char* word) {
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = decoder.decode(QByteArrayView(word, static_cast<qsizetype>(std::strlen(word))));
-    if (decoder.hasError())
-        throw UsageError(QStringLiteral("'%1' is not valid UTF-8").arg(text));
-    return text;
-}
-
-int32_t integerOption(const QString& option, const QString& value, int32_t lowest,
-                      int32_t highest) {
-    int32_t n = 0;
-    try {
-        n = vcl::StrToInt(value);
-    } catch (const vcl::EConvertError& e) {
-        throw UsageError(option + QStringLiteral(": ") + e.Message);
-    }
-    if (n < lowest || n > highest)
-        throw UsageError(QStringLiteral("%1 must be from %2 to %3, not %4")
-                             .arg(option)
-                             .arg(lowest)
-                             .arg(highest)
-                             .arg(n));
-    return n;
 }
 
 QString outcomeText(const methods::Outcome& o) {
@@ -314,11 +286,7 @@ TestOptions parseTestCommandLine(int argc, char** argv) {
         if (name == u"--host") {
             o.host = takeValue();
         } else if (name == u"--port") {
-            try {
-                o.port = vcl::StrToInt(takeValue());
-            } catch (const vcl::EConvertError& e) {
-                throw UsageError(QStringLiteral("--port: ") + e.Message);
-            }
+            o.port = portOption(takeValue());
         } else if (name == u"--key") {
             o.key = takeValue();
         } else if (name == u"--wait") {
