@@ -42,6 +42,50 @@ int32_t portOption(const QString& value) {
     }
 }
 
+bool OptionReader::next(QStringList& positional) {
+    while (at_ < words_.size()) {
+        const QString& word = words_.at(at_++);
+        if (word == u"--") {
+            positional += words_.mid(at_);
+            at_ = words_.size();
+            break;
+        }
+        if (!word.startsWith(u'-') || word == u"-") {
+            positional.append(word);
+            continue;
+        }
+        name_ = word;
+        value_.reset();
+        if (const qsizetype eq = word.indexOf(u'=');
+            word.startsWith(QStringLiteral("--")) && eq > 0) {
+            name_ = word.first(eq);
+            value_ = word.sliced(eq + 1);
+        }
+        return true;
+    }
+    return false;
+}
+
+QString OptionReader::value() {
+    if (value_)
+        return *std::exchange(value_, std::nullopt);
+    if (at_ >= words_.size())
+        throw UsageError(QStringLiteral("option %1 needs a value").arg(name_));
+    return words_.at(at_++);
+}
+
+void OptionReader::noValue() const {
+    if (value_)
+        throw UsageError(QStringLiteral("option %1 takes no value").arg(name_));
+}
+
+QString OptionReader::fileValue() {
+    QString path = value();
+    if (path.isEmpty())
+        throw UsageError(QStringLiteral("%1 needs a file name").arg(name_));
+    return path;
+}
+
 Options parseCommandLine(int argc, char** argv) {
     QStringList words;
     for (int i = 1; i < argc; ++i)
@@ -51,73 +95,43 @@ Options parseCommandLine(int argc, char** argv) {
     QStringList positional;
     bool helpMethod = false;
     bool list = false;
-    for (qsizetype i = 0; i < words.size(); ++i) {
-        const QString& word = words.at(i);
-        if (word == u"--") {
-            positional += words.mid(i + 1);
-            break;
-        }
-        if (!word.startsWith(u'-') || word == u"-") {
-            positional.append(word);
-            continue;
-        }
-        QString name = word;
-        std::optional<QString> value;
-        if (const qsizetype eq = word.indexOf(u'=');
-            word.startsWith(QStringLiteral("--")) && eq > 0) {
-            name = word.first(eq);
-            value = word.sliced(eq + 1);
-        }
-        const auto takeValue = [&]() -> QString {
-            if (value)
-                return *value;
-            if (i + 1 >= words.size())
-                throw UsageError(QStringLiteral("option %1 needs a value").arg(name));
-            return words.at(++i);
-        };
-        const auto noValue = [&] {
-            if (value)
-                throw UsageError(QStringLiteral("option %1 takes no value").arg(name));
-        };
-
+    OptionReader options(words);
+    while (options.next(positional)) {
+        const QString& name = options.name();
         if (name == u"--host") {
-            o.host = takeValue(); // as given, like the window's Host Name
+            o.host = options.value(); // as given, like the window's Host Name
         } else if (name == u"--port") {
-            o.port = portOption(takeValue());
+            o.port = portOption(options.value());
         } else if (name == u"--key") {
-            o.key = takeValue();
+            o.key = options.value();
         } else if (name == u"--wait") {
-            o.wait = integerOption(name, takeValue(), 0, MaxWait);
+            o.wait = integerOption(name, options.value(), 0, MaxWait);
         } else if (name == u"--out") {
-            o.out = takeValue();
-            if (o.out->isEmpty())
-                throw UsageError(QStringLiteral("--out needs a file name"));
+            o.out = options.fileValue();
         } else if (name == u"--field") {
-            o.field = takeValue();
+            o.field = options.value();
             if (o.field->isEmpty())
                 throw UsageError(QStringLiteral("--field needs an entry name"));
         } else if (name == u"--record") {
-            o.record = takeValue();
-            if (o.record->isEmpty())
-                throw UsageError(QStringLiteral("--record needs a file name"));
+            o.record = options.fileValue();
         } else if (name == u"--help-method") {
-            o.method = takeValue();
+            o.method = options.value();
             helpMethod = true;
         } else if (name == u"--json") {
-            noValue();
+            options.noValue();
             o.json = true;
         } else if (name == u"--xml") {
-            noValue();
+            options.noValue();
             o.xml = true;
         } else if (name == u"--list") {
-            noValue();
+            options.noValue();
             list = true;
         } else if (name == u"--help") {
-            noValue();
+            options.noValue();
             o.mode = Options::Mode::Help;
             return o;
         } else if (name == u"--version") {
-            noValue();
+            options.noValue();
             o.mode = Options::Mode::Version;
             return o;
         } else {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 #include <stdexcept>
+#include <utility>
 
 namespace cwcall {
 
@@ -54,6 +55,33 @@ int32_t integerOption(const QString& option, const QString& value, int32_t lowes
 
 // The --port value: the window's check alone (the library judges the range).
 int32_t portOption(const QString& value);
+
+// Walks command-line words: options ("--name VALUE", "--name=VALUE", flags)
+// anywhere before "--", the words that are not options in order, and every
+// word after "--" as such a word.
+class OptionReader {
+  public:
+    explicit OptionReader(QStringList words) : words_(std::move(words)) {}
+
+    // Moves to the next option, adding the words passed on the way to
+    // `positional`. False when the words are used up.
+    bool next(QStringList& positional);
+    // The option's name, without an "=VALUE" it came with.
+    const QString& name() const { return name_; }
+    // Takes the option's value: the part after "=", or the next word.
+    // Raises UsageError when there is none.
+    QString value();
+    // Raises UsageError when the option came with "=VALUE".
+    void noValue() const;
+    // value(), which must not be empty (a file name).
+    QString fileValue();
+
+  private:
+    QStringList words_;
+    qsizetype at_ = 0;
+    QString name_;
+    std::optional<QString> value_;
+};
 
 // The --help text and the hint that follows a usage error.
 QString usageText();

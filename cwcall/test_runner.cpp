@@ -249,50 +249,19 @@ TestOptions parseTestCommandLine(int argc, char** argv) {
     for (int i = 2; i < argc; ++i)
         words.append(decodeWord(argv[i]));
     TestOptions o;
-    for (qsizetype i = 0; i < words.size(); ++i) {
-        const QString& word = words.at(i);
-        if (word == u"--") {
-            o.files += words.mid(i + 1);
-            break;
-        }
-        if (!word.startsWith(u'-') || word == u"-") {
-            o.files.append(word);
-            continue;
-        }
-        QString name = word;
-        std::optional<QString> value;
-        if (const qsizetype eq = word.indexOf(u'=');
-            word.startsWith(QStringLiteral("--")) && eq > 0) {
-            name = word.first(eq);
-            value = word.sliced(eq + 1);
-        }
-        const auto takeValue = [&]() -> QString {
-            if (value)
-                return *value;
-            if (i + 1 >= words.size())
-                throw UsageError(QStringLiteral("option %1 needs a value").arg(name));
-            return words.at(++i);
-        };
-        const auto noValue = [&] {
-            if (value)
-                throw UsageError(QStringLiteral("option %1 takes no value").arg(name));
-        };
-        const auto fileValue = [&]() {
-            QString path = takeValue();
-            if (path.isEmpty())
-                throw UsageError(QStringLiteral("%1 needs a file name").arg(name));
-            return path;
-        };
+    OptionReader options(words);
+    while (options.next(o.files)) {
+        const QString& name = options.name();
         if (name == u"--host") {
-            o.host = takeValue();
+            o.host = options.value();
         } else if (name == u"--port") {
-            o.port = portOption(takeValue());
+            o.port = portOption(options.value());
         } else if (name == u"--key") {
-            o.key = takeValue();
+            o.key = options.value();
         } else if (name == u"--wait") {
-            o.wait = integerOption(name, takeValue(), 0, MaxWait);
+            o.wait = integerOption(name, options.value(), 0, MaxWait);
         } else if (name == u"--var") {
-            const QString v = takeValue();
+            const QString v = options.value();
             const qsizetype eq = v.indexOf(u'=');
             const QString var = eq < 0 ? v : v.first(eq);
             bool identifier = !var.isEmpty() && (var[0].isLetter() || var[0] == u'_');
@@ -304,21 +273,21 @@ TestOptions parseTestCommandLine(int argc, char** argv) {
                                      .arg(v));
             o.variables.append(v);
         } else if (name == u"--junit") {
-            o.junit = fileValue();
+            o.junit = options.fileValue();
         } else if (name == u"--json") {
-            o.json = fileValue();
+            o.json = options.fileValue();
         } else if (name == u"--tap") {
-            noValue();
+            options.noValue();
             o.tap = true;
         } else if (name == u"--update") {
-            noValue();
+            options.noValue();
             o.update = true;
         } else if (name == u"--repeat") {
-            o.repeat = integerOption(name, takeValue(), 1, MaxRepeat);
+            o.repeat = integerOption(name, options.value(), 1, MaxRepeat);
         } else if (name == u"--jobs") {
-            o.jobs = integerOption(name, takeValue(), 1, MaxJobs);
+            o.jobs = integerOption(name, options.value(), 1, MaxJobs);
         } else if (name == u"--help") {
-            noValue();
+            options.noValue();
             o.help = true;
             return o;
         } else {
