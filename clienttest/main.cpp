@@ -8,8 +8,7 @@
 
 #include <cstdio>
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     vcl::Application application(argc, argv);
     // Qt has taken its own options out of argv by now.
     QStringList words;

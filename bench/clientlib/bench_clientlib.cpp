@@ -43,18 +43,30 @@ namespace {
 
 // The 20 fields of one roster record, as cardwright-sim would answer them.
 std::map<std::string, xmlrpc_c::value> record_fields() {
-    const char* names[20] = {"RecordId", "FirstName", "LastName",  "Company",  "Department",
-                             "Title",    "Email",     "Phone",     "Street",   "City",
+    const char* names[20] = {"RecordId", "FirstName", "LastName",  "Company",   "Department",
+                             "Title",    "Email",     "Phone",     "Street",    "City",
                              "Zip",      "Country",   "BadgeType", "ValidFrom", "ValidTo",
-                             "Photo",    "Signature", "Notes",     "Printed",  "Template"};
-    const char* values[20] = {"10042",      "Ann",          "Lee",
-                              "Acme Corp",  "Engineering",  "Senior Engineer",
-                              "ann.lee@example.com",        "+47 22 33 44 55",
-                              "Storgata 1", "Oslo",         "0150",
-                              "Norway",     "Employee",     "2024-01-01",
-                              "2026-12-31", "photos/10042.png",
-                              "signatures/10042.png", "Access to lab & workshop <B2>",
-                              "3",          "Default front"};
+                             "Photo",    "Signature", "Notes",     "Printed",   "Template"};
+    const char* values[20] = {"10042",
+                              "Ann",
+                              "Lee",
+                              "Acme Corp",
+                              "Engineering",
+                              "Senior Engineer",
+                              "ann.lee@example.com",
+                              "+47 22 33 44 55",
+                              "Storgata 1",
+                              "Oslo",
+                              "0150",
+                              "Norway",
+                              "Employee",
+                              "2024-01-01",
+                              "2026-12-31",
+                              "photos/10042.png",
+                              "signatures/10042.png",
+                              "Access to lab & workshop <B2>",
+                              "3",
+                              "Default front"};
     std::map<std::string, xmlrpc_c::value> fields;
     for (int i = 0; i < 20; ++i)
         fields[names[i]] = xmlrpc_c::value_string(values[i]);
@@ -62,19 +74,19 @@ std::map<std::string, xmlrpc_c::value> record_fields() {
 }
 
 class GetRecordMethod : public xmlrpc_c::method {
-public:
+  public:
     GetRecordMethod() : fields_(record_fields()) { _signature = "S:S"; }
     void execute(const xmlrpc_c::paramList& params, xmlrpc_c::value* result) override {
         params.getStruct(0);
         *result = xmlrpc_c::value_struct(fields_);
     }
 
-private:
+  private:
     std::map<std::string, xmlrpc_c::value> fields_;
 };
 
 class PictureMethod : public xmlrpc_c::method {
-public:
+  public:
     explicit PictureMethod(std::vector<unsigned char> png) : png_(std::move(png)) {
         _signature = "6:S";
     }
@@ -82,12 +94,12 @@ public:
         *result = xmlrpc_c::value_bytestring(png_);
     }
 
-private:
+  private:
     std::vector<unsigned char> png_;
 };
 
 class NopMethod : public xmlrpc_c::method {
-public:
+  public:
     void execute(const xmlrpc_c::paramList&, xmlrpc_c::value* result) override {
         *result = xmlrpc_c::value_boolean(true);
     }
@@ -116,7 +128,7 @@ std::vector<unsigned char> noise_png(int side) {
 // An Abyss server on 127.0.0.1 with a free port, running on its own thread
 // until the process ends.
 class AbyssServer {
-public:
+  public:
     explicit AbyssServer(xmlrpc_c::registry& registry) {
         const int fd = socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in addr{};
@@ -140,7 +152,7 @@ public:
     }
     int port() const { return port_; }
 
-private:
+  private:
     std::unique_ptr<xmlrpc_c::serverAbyss> server_;
     int port_ = 0;
 };
@@ -183,11 +195,11 @@ int main_port() {
 // ---- the calls ----------------------------------------------------------------
 
 class RecordArgs {
-public:
+  public:
     RecordArgs() : list_{2, names_, values_} {}
     const NameValueList* get() const { return &list_; }
 
-private:
+  private:
     char n0_[16] = "Field", v0_[16] = "RecordId", n1_[16] = "Value", v1_[16] = "10042";
     char* names_[2] = {n0_, n1_};
     char* values_[2] = {v0_, v1_};
@@ -207,7 +219,7 @@ std::size_t on_body(char* data, std::size_t size, std::size_t count, void* out) 
 
 // A persistent libcurl handle POSTing fixed bytes: the transport floor.
 class RawPost {
-public:
+  public:
     RawPost(int port, std::string body) : body_(std::move(body)) {
         curl_ = curl_easy_init();
         url_ = "http://127.0.0.1:" + std::to_string(port) + "/RPC2";
@@ -233,7 +245,7 @@ public:
         return response_;
     }
 
-private:
+  private:
     CURL* curl_ = nullptr;
     curl_slist* headers_ = nullptr;
     std::string url_;
@@ -268,7 +280,7 @@ void GetRecord_RawCurl(benchmark::State& state) {
 // The library's work alone, without the network: encode the request, parse
 // the recorded answer in place and flatten it.
 class RecordWork {
-public:
+  public:
     RecordWork() {
         use_port(main_port());
         GetRecord(args_.get());
@@ -285,7 +297,7 @@ public:
     }
     std::size_t answer_size() const { return answer_.size(); }
 
-private:
+  private:
     RecordArgs args_;
     std::string answer_, request_, body_, error_;
     cwx::ResponseReader reader_;

@@ -13,8 +13,7 @@ namespace {
 
 // Names each row of a table after its label.
 struct ByLabel {
-    template <class P> std::string operator()(const ::testing::TestParamInfo<P>& row) const
-    {
+    template <class P> std::string operator()(const ::testing::TestParamInfo<P>& row) const {
         return row.param.label;
     }
 };
@@ -31,19 +30,19 @@ struct HandlerCase {
     Strings calls;                // library calls, in order
 };
 
-void PrintTo(const HandlerCase& row, std::ostream* os) { *os << row.label; }
+void PrintTo(const HandlerCase& row, std::ostream* os) {
+    *os << row.label;
+}
 
 const QString kErrText = QStringLiteral("Cannot connect to localhost:8080: Connection refused");
 
-void failWith(int32_t code, std::optional<std::string> text)
-{
+void failWith(int32_t code, std::optional<std::string> text) {
     fake::setError(code, std::move(text));
 }
 
 class Handlers : public FormTest, public ::testing::WithParamInterface<HandlerCase> {};
 
-TEST_P(Handlers, OutputsAndCalls)
-{
+TEST_P(Handlers, OutputsAndCalls) {
     const HandlerCase& c = GetParam();
     fillOutputs();
     parameters()->setPlainText(QStringLiteral("Key=Value"));
@@ -57,8 +56,7 @@ TEST_P(Handlers, OutputsAndCalls)
     EXPECT_TRUE(ui.messages.empty());
 }
 
-QStringList lines(std::initializer_list<const char*> l)
-{
+QStringList lines(std::initializer_list<const char*> l) {
     QStringList out;
     for (const char* s : l)
         out.append(QString::fromUtf8(s));
@@ -71,92 +69,223 @@ INSTANTIATE_TEST_SUITE_P(
     Families, Handlers,
     ::testing::Values(
         // 1. List getters.
-        HandlerCase{"listShown", "GetFeatures",
-                    [] { fake::pushList("GetFeatures", {{"Video", "1"}, {"Twain", "0"}}); },
-                    lines({"Video = 1", "Twain = 0"}), QString(), QString(), {"GetFeatures"}},
-        HandlerCase{"emptyListIsNoError", "GetStatus", [] { fake::pushList("GetStatus", {}); }, {}, QString(),
-                    QString(), {"GetStatus"}},
-        HandlerCase{"nullListShowsLastError", "GetCurrent", [] { fake::pushNullList("GetCurrent"); }, {},
-                    QStringLiteral("-1"), kErrText, {"GetCurrent", "GetErrorCode", "GetErrorText"}},
-        HandlerCase{"nullErrorTextIsEmpty", "GetFields",
+        HandlerCase{"listShown",
+                    "GetFeatures",
+                    [] {
+                        fake::pushList("GetFeatures", {{"Video", "1"}, {"Twain", "0"}});
+                    },
+                    lines({"Video = 1", "Twain = 0"}),
+                    QString(),
+                    QString(),
+                    {"GetFeatures"}},
+        HandlerCase{"emptyListIsNoError",
+                    "GetStatus",
+                    [] { fake::pushList("GetStatus", {}); },
+                    {},
+                    QString(),
+                    QString(),
+                    {"GetStatus"}},
+        HandlerCase{"nullListShowsLastError",
+                    "GetCurrent",
+                    [] { fake::pushNullList("GetCurrent"); },
+                    {},
+                    QStringLiteral("-1"),
+                    kErrText,
+                    {"GetCurrent", "GetErrorCode", "GetErrorText"}},
+        HandlerCase{"nullErrorTextIsEmpty",
+                    "GetFields",
                     [] {
                         fake::pushNullList("GetFields");
                         failWith(-13, std::nullopt);
                     },
-                    {}, QStringLiteral("-13"), QString(), {"GetFields", "GetErrorCode", "GetErrorText"}},
-        HandlerCase{"nullValueEndsAfterSeparator", "GetUserData",
+                    {},
+                    QStringLiteral("-13"),
+                    QString(),
+                    {"GetFields", "GetErrorCode", "GetErrorText"}},
+        HandlerCase{
+            "nullValueEndsAfterSeparator",
+            "GetUserData",
+            [] {
+                static char* names[] = {const_cast<char*>("Owner"), const_cast<char*>("Note")};
+                static char* values[] = {nullptr, const_cast<char*>("x")};
+                fake::pushRawList("GetUserData", NameValueList{2, names, values});
+            },
+            lines({"Owner = ", "Note = x"}),
+            QString(),
+            QString(),
+            {"GetUserData"}},
+        HandlerCase{"negativeCountShowsNothing",
+                    "GetTemplates",
                     [] {
-                        static char* names[] = {const_cast<char*>("Owner"), const_cast<char*>("Note")};
-                        static char* values[] = {nullptr, const_cast<char*>("x")};
-                        fake::pushRawList("GetUserData", NameValueList{2, names, values});
+                        fake::pushRawList("GetTemplates", NameValueList{-5, nullptr, nullptr});
                     },
-                    lines({"Owner = ", "Note = x"}), QString(), QString(), {"GetUserData"}},
-        HandlerCase{"negativeCountShowsNothing", "GetTemplates",
-                    [] { fake::pushRawList("GetTemplates", NameValueList{-5, nullptr, nullptr}); }, {},
-                    QString(), QString(), {"GetTemplates"}},
-        HandlerCase{"countIsAList", "GetCount",
-                    [] { fake::pushList("GetCount", {{"Total", "12"}, {"Selected", "3"}}); },
-                    lines({"Total = 12", "Selected = 3"}), QString(), QString(), {"GetCount"}},
-        HandlerCase{"utf8Entries", "GetProgramInfo",
-                    [] { fake::pushList("GetProgramInfo", {{"Design", "Z\xC3\xBCrich.idc"}}); },
-                    QStringList{QStringLiteral("Design = Zürich.idc")}, QString(), QString(), {"GetProgramInfo"}},
+                    {},
+                    QString(),
+                    QString(),
+                    {"GetTemplates"}},
+        HandlerCase{"countIsAList",
+                    "GetCount",
+                    [] {
+                        fake::pushList("GetCount", {{"Total", "12"}, {"Selected", "3"}});
+                    },
+                    lines({"Total = 12", "Selected = 3"}),
+                    QString(),
+                    QString(),
+                    {"GetCount"}},
+        HandlerCase{"utf8Entries",
+                    "GetProgramInfo",
+                    [] {
+                        fake::pushList("GetProgramInfo", {{"Design", "Z\xC3\xBCrich.idc"}});
+                    },
+                    QStringList{QStringLiteral("Design = Zürich.idc")},
+                    QString(),
+                    QString(),
+                    {"GetProgramInfo"}},
         // 2. Status commands without arguments.
-        HandlerCase{"accepted", "Close", [] { fake::pushByte("Close", 1); }, {kAccepted}, QString(), QString(),
+        HandlerCase{"accepted",
+                    "Close",
+                    [] { fake::pushByte("Close", 1); },
+                    {kAccepted},
+                    QString(),
+                    QString(),
                     {"Close"}},
-        HandlerCase{"refused", "Next", [] { fake::pushByte("Next", 0); }, {}, QStringLiteral("-1"), kErrText,
+        HandlerCase{"refused",
+                    "Next",
+                    [] { fake::pushByte("Next", 0); },
+                    {},
+                    QStringLiteral("-1"),
+                    kErrText,
                     {"Next", "GetErrorCode", "GetErrorText"}},
-        HandlerCase{"twoIsAFailure", "Print", [] { fake::pushByte("Print", 2); }, {}, QStringLiteral("-1"),
-                    kErrText, {"Print", "GetErrorCode", "GetErrorText"}},
-        HandlerCase{"remoteExitIsACommand", "Exit", [] { fake::pushByte("Exit", 1); }, {kAccepted}, QString(),
-                    QString(), {"Exit"}},
+        HandlerCase{"twoIsAFailure",
+                    "Print",
+                    [] { fake::pushByte("Print", 2); },
+                    {},
+                    QStringLiteral("-1"),
+                    kErrText,
+                    {"Print", "GetErrorCode", "GetErrorText"}},
+        HandlerCase{"remoteExitIsACommand",
+                    "Exit",
+                    [] { fake::pushByte("Exit", 1); },
+                    {kAccepted},
+                    QString(),
+                    QString(),
+                    {"Exit"}},
         // 3. Argument-taking methods.
-        HandlerCase{"argumentCommandAccepted", "Open", [] { fake::pushByte("Open", 1); }, {kAccepted}, QString(),
-                    QString(), {"Open"}},
-        HandlerCase{"argumentCommandRefused", "Select",
+        HandlerCase{"argumentCommandAccepted",
+                    "Open",
+                    [] { fake::pushByte("Open", 1); },
+                    {kAccepted},
+                    QString(),
+                    QString(),
+                    {"Open"}},
+        HandlerCase{"argumentCommandRefused",
+                    "Select",
                     [] {
                         fake::pushByte("Select", 0);
                         failWith(-8, "Select refused: no record matches Key=Value");
                     },
-                    {}, QStringLiteral("-8"), QStringLiteral("Select refused: no record matches Key=Value"),
+                    {},
+                    QStringLiteral("-8"),
+                    QStringLiteral("Select refused: no record matches Key=Value"),
                     {"Select", "GetErrorCode", "GetErrorText"}},
-        HandlerCase{"recordList", "GetRecord", [] { fake::pushList("GetRecord", {{"Name", "Ann"}}); },
-                    lines({"Name = Ann"}), QString(), QString(), {"GetRecord"}},
-        HandlerCase{"recordNull", "GetRecord", [] { fake::pushNullList("GetRecord"); }, {}, QStringLiteral("-1"),
-                    kErrText, {"GetRecord", "GetErrorCode", "GetErrorText"}},
+        HandlerCase{"recordList",
+                    "GetRecord",
+                    [] {
+                        fake::pushList("GetRecord", {{"Name", "Ann"}});
+                    },
+                    lines({"Name = Ann"}),
+                    QString(),
+                    QString(),
+                    {"GetRecord"}},
+        HandlerCase{"recordNull",
+                    "GetRecord",
+                    [] { fake::pushNullList("GetRecord"); },
+                    {},
+                    QStringLiteral("-1"),
+                    kErrText,
+                    {"GetRecord", "GetErrorCode", "GetErrorText"}},
         // 4. Integer getters: no failure branch at all.
-        HandlerCase{"minusOneIsJustANumber", "GetCWHandle", [] { fake::pushNumber("GetCWHandle", -1); },
-                    lines({"-1"}), QString(), QString(), {"GetCWHandle"}},
-        HandlerCase{"largest", "GetEditCount", [] { fake::pushNumber("GetEditCount", 2147483647); },
-                    lines({"2147483647"}), QString(), QString(), {"GetEditCount"}},
-        HandlerCase{"smallest", "GetLastCommandError",
-                    [] { fake::pushNumber("GetLastCommandError", INT32_MIN); }, lines({"-2147483648"}), QString(),
-                    QString(), {"GetLastCommandError"}},
+        HandlerCase{"minusOneIsJustANumber",
+                    "GetCWHandle",
+                    [] { fake::pushNumber("GetCWHandle", -1); },
+                    lines({"-1"}),
+                    QString(),
+                    QString(),
+                    {"GetCWHandle"}},
+        HandlerCase{"largest",
+                    "GetEditCount",
+                    [] { fake::pushNumber("GetEditCount", 2147483647); },
+                    lines({"2147483647"}),
+                    QString(),
+                    QString(),
+                    {"GetEditCount"}},
+        HandlerCase{"smallest",
+                    "GetLastCommandError",
+                    [] { fake::pushNumber("GetLastCommandError", INT32_MIN); },
+                    lines({"-2147483648"}),
+                    QString(),
+                    QString(),
+                    {"GetLastCommandError"}},
         // 5. IsBusy.
-        HandlerCase{"idle", "IsBusy", [] { fake::pushByte("IsBusy", 0); }, lines({"False"}), QString(), QString(),
+        HandlerCase{"idle",
+                    "IsBusy",
+                    [] { fake::pushByte("IsBusy", 0); },
+                    lines({"False"}),
+                    QString(),
+                    QString(),
                     {"IsBusy"}},
-        HandlerCase{"busy", "IsBusy", [] { fake::pushByte("IsBusy", 1); }, lines({"True"}), QString(), QString(),
+        HandlerCase{"busy",
+                    "IsBusy",
+                    [] { fake::pushByte("IsBusy", 1); },
+                    lines({"True"}),
+                    QString(),
+                    QString(),
                     {"IsBusy"}},
-        HandlerCase{"otherIsIdle", "IsBusy", [] { fake::pushByte("IsBusy", 2); }, lines({"False"}), QString(),
-                    QString(), {"IsBusy"}},
-        HandlerCase{"busyFailed", "IsBusy", [] { fake::pushByte("IsBusy", 255); }, {}, QStringLiteral("-1"),
-                    kErrText, {"IsBusy", "GetErrorCode", "GetErrorText"}},
+        HandlerCase{"otherIsIdle",
+                    "IsBusy",
+                    [] { fake::pushByte("IsBusy", 2); },
+                    lines({"False"}),
+                    QString(),
+                    QString(),
+                    {"IsBusy"}},
+        HandlerCase{"busyFailed",
+                    "IsBusy",
+                    [] { fake::pushByte("IsBusy", 255); },
+                    {},
+                    QStringLiteral("-1"),
+                    kErrText,
+                    {"IsBusy", "GetErrorCode", "GetErrorText"}},
         // 6. GetErrorMessage.
-        HandlerCase{"messageText", "GetErrorMessage",
-                    [] { fake::pushText("GetErrorMessage", "Record not found"); }, lines({"Record not found"}),
-                    QString(), QString(), {"GetErrorMessage"}},
-        HandlerCase{"emptyMessageIsOneEmptyLine", "GetErrorMessage", [] { fake::pushText("GetErrorMessage", ""); },
-                    QStringList{QString()}, QString(), QString(), {"GetErrorMessage"}},
-        HandlerCase{"nullMessage", "GetErrorMessage", [] { fake::pushText("GetErrorMessage", std::nullopt); }, {},
-                    QStringLiteral("-1"), kErrText, {"GetErrorMessage", "GetErrorCode", "GetErrorText"}}),
+        HandlerCase{"messageText",
+                    "GetErrorMessage",
+                    [] { fake::pushText("GetErrorMessage", "Record not found"); },
+                    lines({"Record not found"}),
+                    QString(),
+                    QString(),
+                    {"GetErrorMessage"}},
+        HandlerCase{"emptyMessageIsOneEmptyLine",
+                    "GetErrorMessage",
+                    [] { fake::pushText("GetErrorMessage", ""); },
+                    QStringList{QString()},
+                    QString(),
+                    QString(),
+                    {"GetErrorMessage"}},
+        HandlerCase{"nullMessage",
+                    "GetErrorMessage",
+                    [] { fake::pushText("GetErrorMessage", std::nullopt); },
+                    {},
+                    QStringLiteral("-1"),
+                    kErrText,
+                    {"GetErrorMessage", "GetErrorCode", "GetErrorText"}}),
     ByLabel());
 
 // Families 1, 2, 4 and 5 call the library while the outputs still show the
 // previous call; 3 and 6 (and pictures) clear them first.
-TEST_F(FormTest, OutputsClearedBeforeOrAfterTheCallByFamily)
-{
+TEST_F(FormTest, OutputsClearedBeforeOrAfterTheCallByFamily) {
     const std::vector<std::pair<const char*, bool>> rows = {
-        {"GetFeatures", false}, {"Close", false},        {"GetCWHandle", false},   {"IsBusy", false},
-        {"Open", true},         {"GetRecord", true},     {"GetErrorMessage", true}, {"GetBadgeImage", true}};
+        {"GetFeatures", false},    {"Close", false},       {"GetCWHandle", false},
+        {"IsBusy", false},         {"Open", true},         {"GetRecord", true},
+        {"GetErrorMessage", true}, {"GetBadgeImage", true}};
     for (const auto& [method, clearedFirst] : rows) {
         fake::reset();
         fillOutputs();
@@ -175,8 +304,7 @@ TEST_F(FormTest, OutputsClearedBeforeOrAfterTheCallByFamily)
     }
 }
 
-TEST_F(FormTest, RunningAListGetterTwiceShowsItOnce)
-{
+TEST_F(FormTest, RunningAListGetterTwiceShowsItOnce) {
     fake::setDefaultList("GetFeatures", fake::Entries{{"a", "1"}});
     go("GetFeatures");
     find<QPushButton>("ToolKitButton")->click();
@@ -184,8 +312,7 @@ TEST_F(FormTest, RunningAListGetterTwiceShowsItOnce)
     EXPECT_EQ(fake::callCount("GetFeatures"), 2);
 }
 
-TEST_F(FormTest, CWHandleLeavesTheWindowHandleAlone)
-{
+TEST_F(FormTest, CWHandleLeavesTheWindowHandleAlone) {
     const QString handle = find<QLineEdit>("WindowHandle")->text();
     fake::pushNumber("GetCWHandle", 4242);
     go("GetCWHandle");
@@ -196,21 +323,19 @@ TEST_F(FormTest, CWHandleLeavesTheWindowHandleAlone)
 // ---- Recording (--record FILE) -------------------------------------------------------------
 
 class Recording : public FormTest {
-protected:
-    void SetUp() override
-    {
+  protected:
+    void SetUp() override {
         FormTest::SetUp();
         entry::setRecordFile(dir.filePath(QStringLiteral("session.cwt")));
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         entry::setRecordFile(QString());
         FormTest::TearDown();
     }
-    QString recorded() const
-    {
+    QString recorded() const {
         QFile file(entry::recordFile());
-        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QStringLiteral("(none)");
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll())
+                                              : QStringLiteral("(none)");
     }
     QTemporaryDir dir;
 };
@@ -219,8 +344,7 @@ protected:
 // typed (each non-blank memo line), then what came back, a number that the
 // library reports failed as the failure a replay will see. A call the
 // argument step refuses is not made, and not recorded.
-TEST_F(Recording, GoAppendsEachCompletedCallWithItsExpectations)
-{
+TEST_F(Recording, GoAppendsEachCompletedCallWithItsExpectations) {
     fake::setError(0, "No error");
     fake::pushList("GetCount", {{"Total", "12"}, {"Selected", "3"}});
     go("GetCount");
@@ -241,64 +365,109 @@ TEST_F(Recording, GoAppendsEachCompletedCallWithItsExpectations)
     paramType()->setItemIndex(0);
     go("Select");
 
-    EXPECT_EQ(recorded(), QStringLiteral("call GetCount\n"
-                                         "expect Total = 12\n"
-                                         "expect Selected = 3\n"
-                                         "expect entries 2\n"
-                                         "\n"
-                                         "call GetRecord '  Id = 5  ' ' Name=Ann Lee'\n"
-                                         "expect Name = Ann Lee\n"
-                                         "expect entries 1\n"
-                                         "\n"
-                                         "call GetEditCount\n"
-                                         "expect = 3\n"
-                                         "\n"
-                                         "call GetBadgeImage Side=Back\n"
-                                         "expect picture 2 x 1\n"
-                                         "expect picture sha256 "
-                                         "42af801193fad22a2c6b98d9fe22f22d9c00f8f927539f65d98a41178fa31142\n"
-                                         "\n"
-                                         "call GetCWHandle\n"
-                                         "expect error -1\n"
-                                         "\n"
-                                         "call Next\n"
-                                         "expect error -1\n"
-                                         "\n"));
+    EXPECT_EQ(recorded(),
+              QStringLiteral("call GetCount\n"
+                             "expect Total = 12\n"
+                             "expect Selected = 3\n"
+                             "expect entries 2\n"
+                             "\n"
+                             "call GetRecord '  Id = 5  ' ' Name=Ann Lee'\n"
+                             "expect Name = Ann Lee\n"
+                             "expect entries 1\n"
+                             "\n"
+                             "call GetEditCount\n"
+                             "expect = 3\n"
+                             "\n"
+                             "call GetBadgeImage Side=Back\n"
+                             "expect picture 2 x 1\n"
+                             "expect picture sha256 "
+                             "42af801193fad22a2c6b98d9fe22f22d9c00f8f927539f65d98a41178fa31142\n"
+                             "\n"
+                             "call GetCWHandle\n"
+                             "expect error -1\n"
+                             "\n"
+                             "call Next\n"
+                             "expect error -1\n"
+                             "\n"));
 }
 
-TEST_F(Recording, UnwritableFileIsReportedAndTheResultStillShown)
-{
+TEST_F(Recording, UnwritableFileIsReportedAndTheResultStillShown) {
     entry::setRecordFile(dir.filePath(QStringLiteral("missing/session.cwt")));
     fake::setError(0, "No error");
     fake::pushNumber("GetCWHandle", -1);
     go("GetCWHandle");
     EXPECT_EQ(results()->lines(), QStringList{QStringLiteral("-1")});
     ASSERT_EQ(ui.messages.size(), 1u);
-    EXPECT_TRUE(ui.messages.front().startsWith(QStringLiteral("The call was not recorded: cannot open ") +
-                                               entry::recordFile()))
+    EXPECT_TRUE(ui.messages.front().startsWith(
+        QStringLiteral("The call was not recorded: cannot open ") + entry::recordFile()))
         << ui.messages.front().toStdString();
 }
 
 // ---- The argument step ------------------------------------------------------------------
 
-const Strings kArgumentMethods = {
-    "GetErrorMessage", "GetRecord", "GetBadgeImage", "GetPhotoImage", "GetSignatureImage",
-    "GetFingerprintImage", "Open", "Select", "Delete", "Revise", "Add", "Update", "Focus", "ServerMode",
-    "Goto", "Edit", "CreateTemplate", "ReviseTemplate", "ReviseAssignments", "Template", "ReviseUserData",
-    "FlipBadge"};
+const Strings kArgumentMethods = {"GetErrorMessage",
+                                  "GetRecord",
+                                  "GetBadgeImage",
+                                  "GetPhotoImage",
+                                  "GetSignatureImage",
+                                  "GetFingerprintImage",
+                                  "Open",
+                                  "Select",
+                                  "Delete",
+                                  "Revise",
+                                  "Add",
+                                  "Update",
+                                  "Focus",
+                                  "ServerMode",
+                                  "Goto",
+                                  "Edit",
+                                  "CreateTemplate",
+                                  "ReviseTemplate",
+                                  "ReviseAssignments",
+                                  "Template",
+                                  "ReviseUserData",
+                                  "FlipBadge"};
 
-const Strings kNoArgumentMethods = {
-    "IsBusy", "GetLastCommandError", "GetFeatures", "GetProgramInfo", "GetCurrent", "GetCount", "GetFields",
-    "GetTemplates", "GetStatus", "GetToolbarStatus", "GetCWHandle", "GetEditCount", "GetUserData", "Close",
-    "First", "Next", "Previous", "Last", "Exit", "Startlog", "Stoplog", "Restore", "Video", "Print", "Twain",
-    "Signature", "Bitmap", "Preview", "ManageTemplates", "Fingerprint", "RosterLinkConfig", "RosterLink"};
+const Strings kNoArgumentMethods = {"IsBusy",
+                                    "GetLastCommandError",
+                                    "GetFeatures",
+                                    "GetProgramInfo",
+                                    "GetCurrent",
+                                    "GetCount",
+                                    "GetFields",
+                                    "GetTemplates",
+                                    "GetStatus",
+                                    "GetToolbarStatus",
+                                    "GetCWHandle",
+                                    "GetEditCount",
+                                    "GetUserData",
+                                    "Close",
+                                    "First",
+                                    "Next",
+                                    "Previous",
+                                    "Last",
+                                    "Exit",
+                                    "Startlog",
+                                    "Stoplog",
+                                    "Restore",
+                                    "Video",
+                                    "Print",
+                                    "Twain",
+                                    "Signature",
+                                    "Bitmap",
+                                    "Preview",
+                                    "ManageTemplates",
+                                    "Fingerprint",
+                                    "RosterLinkConfig",
+                                    "RosterLink"};
 
 using Arguments = FormTest;
 
-TEST_F(Arguments, EveryArgumentMethodPassesTheListBuiltFromTheMemo)
-{
-    parameters()->setPlainText(QStringLiteral("  File = /designs/badge.idc \n\nMode=k=v\n=5\nEmpty="));
-    const fake::Entries expected = {{"File", "/designs/badge.idc"}, {"Mode", "k=v"}, {"", "5"}, {"Empty", ""}};
+TEST_F(Arguments, EveryArgumentMethodPassesTheListBuiltFromTheMemo) {
+    parameters()->setPlainText(
+        QStringLiteral("  File = /designs/badge.idc \n\nMode=k=v\n=5\nEmpty="));
+    const fake::Entries expected = {
+        {"File", "/designs/badge.idc"}, {"Mode", "k=v"}, {"", "5"}, {"Empty", ""}};
     for (const std::string& method : kArgumentMethods) {
         fake::reset();
         go(method.c_str());
@@ -311,8 +480,7 @@ TEST_F(Arguments, EveryArgumentMethodPassesTheListBuiltFromTheMemo)
     EXPECT_EQ(kArgumentMethods.size() + kNoArgumentMethods.size(), 54u);
 }
 
-TEST_F(Arguments, EmptyMemoPassesAnEmptyList)
-{
+TEST_F(Arguments, EmptyMemoPassesAnEmptyList) {
     for (const QString& memo : {QString(), QStringLiteral("\n  \n\t\n")}) {
         fake::reset();
         parameters()->setPlainText(memo);
@@ -324,8 +492,7 @@ TEST_F(Arguments, EmptyMemoPassesAnEmptyList)
     }
 }
 
-TEST_F(Arguments, RefusedParameterTypeShowsTheBoxAndCallsNothing)
-{
+TEST_F(Arguments, RefusedParameterTypeShowsTheBoxAndCallsNothing) {
     for (int index : {0, 1, -1}) {
         paramType()->setItemIndex(index);
         for (const std::string& method : kArgumentMethods) {
@@ -335,7 +502,9 @@ TEST_F(Arguments, RefusedParameterTypeShowsTheBoxAndCallsNothing)
             parameters()->setPlainText(index == 1 ? QString() : QStringLiteral("not a pair"));
             go(method.c_str());
             EXPECT_TRUE(calls().empty()) << method;
-            EXPECT_EQ(ui.messages, std::vector<QString>{QStringLiteral("Structure must be selected")}) << method;
+            EXPECT_EQ(ui.messages,
+                      std::vector<QString>{QStringLiteral("Structure must be selected")})
+                << method;
             EXPECT_EQ(errorCode()->text(), QString());
             EXPECT_EQ(message()->text(), QString());
             EXPECT_TRUE(results()->lines().isEmpty());
@@ -351,15 +520,15 @@ TEST_F(Arguments, RefusedParameterTypeShowsTheBoxAndCallsNothing)
     }
 }
 
-TEST_F(Arguments, MalformedLineShowsTheBoxAndKeepsThePreviousList)
-{
+TEST_F(Arguments, MalformedLineShowsTheBoxAndKeepsThePreviousList) {
     parameters()->setPlainText(QStringLiteral("A=1\nB=2"));
     fake::pushByte("Open", 1);
     go("Open");
     ASSERT_EQ(form->argumentList().count, 2);
     char** names = form->argumentList().names;
 
-    const QStringList badMemos = {QStringLiteral("C=3\nD=4\nno equals sign"), QStringLiteral("C=3\nx\0y=1")};
+    const QStringList badMemos = {QStringLiteral("C=3\nD=4\nno equals sign"),
+                                  QStringLiteral("C=3\nx\0y=1")};
     for (const QString& memo : badMemos) {
         fake::reset();
         ui.messages.clear();
@@ -378,13 +547,17 @@ TEST_F(Arguments, MalformedLineShowsTheBoxAndKeepsThePreviousList)
         EXPECT_STREQ(list.names[0], "A");
         EXPECT_STREQ(list.values[1], "2");
     }
-    EXPECT_EQ(ui.messages[0], QStringLiteral("Invalid structure format.\nLine 2 holds a NUL character, which cannot be passed"));
+    EXPECT_EQ(
+        ui.messages[0],
+        QStringLiteral(
+            "Invalid structure format.\nLine 2 holds a NUL character, which cannot be passed"));
 
     fake::reset();
     ui.messages.clear();
     parameters()->setPlainText(QStringLiteral("no equals sign"));
     go("Open");
-    EXPECT_EQ(ui.messages, std::vector<QString>{QStringLiteral("Invalid structure format.\nEach line must be Name=Value")});
+    EXPECT_EQ(ui.messages, std::vector<QString>{QStringLiteral(
+                               "Invalid structure format.\nEach line must be Name=Value")});
 
     // A refused parameter type leaves it too.
     paramType()->setItemIndex(0);
@@ -399,21 +572,21 @@ TEST_F(Arguments, MalformedLineShowsTheBoxAndKeepsThePreviousList)
     EXPECT_STREQ(form->argumentList().names[0], "Z");
 }
 
-TEST_F(Arguments, TextCrossesAsUtf8WithControlsKept)
-{
+TEST_F(Arguments, TextCrossesAsUtf8WithControlsKept) {
     // Soft line breaks (Shift+Enter) end a line; a non-breaking space is text.
-    parameters()->setPlainText(QStringLiteral("Stadt=Zürich\u00a0Süd\nTab=a\tb") + QChar::LineSeparator +
-                               QStringLiteral("Emoji=\U0001F600"));
+    parameters()->setPlainText(QStringLiteral("Stadt=Zürich\u00a0Süd\nTab=a\tb") +
+                               QChar::LineSeparator + QStringLiteral("Emoji=\U0001F600"));
     go("Add");
     ASSERT_FALSE(fake::calls().empty());
-    const fake::Entries expected = {
-        {"Stadt", "Z\xC3\xBCrich\xC2\xA0S\xC3\xBC" "d"}, {"Tab", "a\tb"}, {"Emoji", "\xF0\x9F\x98\x80"}};
+    const fake::Entries expected = {{"Stadt", "Z\xC3\xBCrich\xC2\xA0S\xC3\xBC"
+                                              "d"},
+                                    {"Tab", "a\tb"},
+                                    {"Emoji", "\xF0\x9F\x98\x80"}};
     EXPECT_EQ(fake::calls().front().args, expected);
 }
 
 // (The megabyte line is the parser's test: a memo takes seconds to lay it out.)
-TEST_F(Arguments, TenThousandLinesAndALongLine)
-{
+TEST_F(Arguments, TenThousandLinesAndALongLine) {
     QStringList memo;
     for (int i = 0; i < 10000; ++i)
         memo.append(QStringLiteral("N%1=V%1").arg(i));
@@ -429,8 +602,7 @@ TEST_F(Arguments, TenThousandLinesAndALongLine)
 
 // ---- The results memo's lines ------------------------------------------------------------
 
-TEST(MemoLines, AppendBehavesLikeAddingLines)
-{
+TEST(MemoLines, AppendBehavesLikeAddingLines) {
     Memo memo;
     EXPECT_TRUE(memo.lines().isEmpty());
     memo.appendLines(QString());

@@ -8,8 +8,8 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QMessageBox>
-#include <QTemporaryDir>
 #include <QObject>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -24,12 +24,11 @@ vcl::Application* app = nullptr;
 enum class Throw { Nothing, Framework, Conversion, Std, Other };
 
 class Thrower : public QObject {
-public:
+  public:
     Throw what = Throw::Nothing;
     int handled = 0;
 
-    bool event(QEvent* e) override
-    {
+    bool event(QEvent* e) override {
         if (e->type() != QEvent::User)
             return QObject::event(e);
         ++handled;
@@ -57,19 +56,19 @@ struct NotifyCase {
 };
 
 // What each kind of escaping exception shows in the error box.
-std::vector<NotifyCase> throwCases()
-{
+std::vector<NotifyCase> throwCases() {
     return {
         {"nothing thrown", Throw::Nothing, {}},
         {"framework exception", Throw::Framework, {QStringLiteral("framework message")}},
-        {"conversion error", Throw::Conversion, {QStringLiteral("'abc' is not a valid integer value")}},
+        {"conversion error",
+         Throw::Conversion,
+         {QStringLiteral("'abc' is not a valid integer value")}},
         {"std::exception", Throw::Std, {QStringLiteral("standard message")}},
         {"anything else", Throw::Other, {QString()}},
     };
 }
 
-TEST(Application, NotifyShowsEscapingExceptionsAndGoesOn)
-{
+TEST(Application, NotifyShowsEscapingExceptionsAndGoesOn) {
     const std::vector<NotifyCase> cases = throwCases();
     for (const auto& c : cases) {
         fake::RecordingUi ui;
@@ -86,8 +85,7 @@ TEST(Application, NotifyShowsEscapingExceptionsAndGoesOn)
     }
 }
 
-TEST(RunHandler, ShowsWhatEscapesAndReturns)
-{
+TEST(RunHandler, ShowsWhatEscapesAndReturns) {
     const std::vector<NotifyCase> cases = throwCases();
     for (const auto& c : cases) {
         fake::RecordingUi ui;
@@ -104,8 +102,7 @@ TEST(RunHandler, ShowsWhatEscapesAndReturns)
     }
 }
 
-TEST(Application, ExceptionFromAQueuedEventDoesNotStopTheLoop)
-{
+TEST(Application, ExceptionFromAQueuedEventDoesNotStopTheLoop) {
     fake::RecordingUi ui;
     Thrower target;
     target.what = Throw::Framework;
@@ -116,16 +113,14 @@ TEST(Application, ExceptionFromAQueuedEventDoesNotStopTheLoop)
     EXPECT_EQ(ui.errors, std::vector<QString>{QStringLiteral("framework message")});
 }
 
-TEST(Application, ShowExceptionUsesTheErrorBox)
-{
+TEST(Application, ShowExceptionUsesTheErrorBox) {
     fake::RecordingUi ui;
     app->ShowException(QStringLiteral("start-up failed"));
     EXPECT_EQ(ui.errors, std::vector<QString>{QStringLiteral("start-up failed")});
     EXPECT_TRUE(ui.messages.empty());
 }
 
-TEST(Ui, SetUiNullRestoresTheDefault)
-{
+TEST(Ui, SetUiNullRestoresTheDefault) {
     {
         fake::RecordingUi ui;
         EXPECT_EQ(&vcl::ui(), &ui);
@@ -143,8 +138,7 @@ struct BoxCase {
     QMessageBox::Icon icon;
 };
 
-TEST(DefaultUi, BoxesShowTheTextWithOK)
-{
+TEST(DefaultUi, BoxesShowTheTextWithOK) {
     const std::vector<BoxCase> cases = {
         {"message", &vcl::Ui::showMessage, QMessageBox::NoIcon},
         {"error", &vcl::Ui::showError, QMessageBox::Critical},
@@ -168,8 +162,7 @@ TEST(DefaultUi, BoxesShowTheTextWithOK)
     }
 }
 
-TEST(DefaultUi, OpenFileOffersTheFilterAndReturnsThePathOrNothing)
-{
+TEST(DefaultUi, OpenFileOffersTheFilterAndReturnsThePathOrNothing) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString path = dir.filePath(QStringLiteral("my badge.idc"));
@@ -203,8 +196,7 @@ TEST(DefaultUi, OpenFileOffersTheFilterAndReturnsThePathOrNothing)
 
 } // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     vcl::Application application(argc, argv);
     app = &application;
