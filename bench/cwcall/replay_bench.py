@@ -21,28 +21,18 @@ rounds' ratios. Targets: cwcall test at least 85% of the C loop and
 import argparse
 import os
 import re
-import shutil
-import socket
 import statistics
 import subprocess
 import sys
-import tempfile
 import threading
 import time
 import xmlrpc.client
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-SAMPLES = os.path.join(HERE, "..", "..", "samples")
+from sample_sim import sample_sim
+
 ROSTER = 300           # the sample design's generated visitors
 FIELDS = ("FirstName", "LastName", "Company")
-START_TIMEOUT_S = 60   # the roster (300 people with pictures) is made at first open
 RUN_TIMEOUT_S = 600
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
 def timed(command):
@@ -95,77 +85,53 @@ def main():
     args = parser.parse_args()
     sim_path, cwcall, loop = (os.path.abspath(p) for p in (args.sim, args.cwcall, args.loop))
 
-    with tempfile.TemporaryDirectory() as folder:
-        for name in ("visitors.idc", "visitors.csv"):
-            shutil.copy(os.path.join(SAMPLES, name), folder)
-        port = free_port()
-        sim = subprocess.Popen([sim_path, "--show", "hidden", "--port", str(port), "--design",
-                                os.path.join(folder, "visitors.idc")],
-                               cwd=folder, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        try:
-            proxy = xmlrpc.client.ServerProxy(f"http://127.0.0.1:{port}/RPC2")
-            deadline = time.monotonic() + START_TIMEOUT_S
-            while True:
-                try:
-                    if not proxy.IsBusy():
-                        break
-                except OSError:
-                    pass
-                if time.monotonic() > deadline:
-                    sys.exit("cardwright-sim did not open the sample in time")
-                time.sleep(0.05)
-            expected = {}
-            for record_id in range(1, ROSTER + 1):
-                record = proxy.GetRecord({"Id": str(record_id)})
-                expected[record_id] = {f: record[f].strip() for f in FIELDS}
+    with sample_sim(sim_path) as (folder, port, proxy):
+        expected = {}
+        for record_id in range(1, ROSTER + 1):
+            record = proxy.GetRecord({"Id": str(record_id)})
+            expected[record_id] = {f: record[f].strip() for f in FIELDS}
 
-            def scenario(path, ids):
-                with open(path, "w", encoding="utf-8") as f:
-                    for record_id in ids:
-                        f.write(f"call GetRecord Id={record_id}\n")
-                        for field in FIELDS:
-                            f.write(f"expect {field} = {expected[record_id][field]}\n")
-                        f.write("\n")
+        def scenario(path, ids):
+            with open(path, "w", encoding="utf-8") as f:
+                for record_id in ids:
+                    f.write(f"call GetRecord Id={record_id}\n")
+                    for field in FIELDS:
+                        f.write(f"expect {field} = {expected[record_id][field]}\n")
+                    f.write("\n")
 
-            one_ids = [i % ROSTER + 1 for i in range(args.calls)]
-            one = os.path.join(folder, "getrecord.cwt")
-            scenario(one, one_ids)
-            # --jobs: every process runs the roster once per round.
-            each_ids = list(range(1, ROSTER + 1))
-            each = os.path.join(folder, "roster.cwt")
-            scenario(each, each_ids)
-            jobs_calls = args.jobs * args.repeat * len(each_ids)
+        one_ids = [i % ROSTER + 1 for i in range(args.calls)]
+        one = os.path.join(folder, "getrecord.cwt")
+        scenario(one, one_ids)
+        # --jobs: every process runs the roster once per round.
+        each_ids = list(range(1, ROSTER + 1))
+        each = os.path.join(folder, "roster.cwt")
+        scenario(each, each_ids)
+        jobs_calls = args.jobs * args.repeat * len(each_ids)
 
-            phase = {"cwcall test": [], "C loop": []}  # the calls alone, as each times them
-            rates = {"cwcall test": [], "C loop": [], "Python": [],
-                     f"cwcall test --jobs {args.jobs}": [], f"Python, {args.jobs} threads": []}
-            for _ in range(args.rounds):
-                elapsed, out = timed([cwcall, "test", "--host", "127.0.0.1", "--port", str(port),
-                                      one])
-                if f"{args.calls} calls, {args.calls} passed, 0 failed" not in out:
-                    sys.exit(f"cwcall test did not pass every call:\n{out[-2000:]}")
-                rates["cwcall test"].append(args.calls / elapsed)
-                phase["cwcall test"].append(
-                    args.calls / float(re.search(r" failed in ([0-9.]+) s", out).group(1)))
-                elapsed, out = timed([loop, str(port), str(args.calls), str(ROSTER)])
-                rates["C loop"].append(args.calls / elapsed)
-                phase["C loop"].append(args.calls / float(out.split()[1]))
-                rates["Python"].append(args.calls / python_calls(port, one_ids, expected, 1))
-                elapsed, out = timed([cwcall, "test", "--host", "127.0.0.1", "--port", str(port),
-                                      "--jobs", str(args.jobs), "--repeat", str(args.repeat),
-                                      each])
-                if f"{jobs_calls} calls, {jobs_calls} passed, 0 failed" not in out:
-                    sys.exit(f"cwcall test --jobs did not pass every call:\n{out[-2000:]}")
-                rates[f"cwcall test --jobs {args.jobs}"].append(jobs_calls / elapsed)
-                python_ids = each_ids * args.repeat
-                rates[f"Python, {args.jobs} threads"].append(
-                    jobs_calls / python_calls(port, python_ids, expected, args.jobs))
-        finally:
-            sim.terminate()
-            try:
-                sim.wait(10)
-            except subprocess.TimeoutExpired:
-                sim.kill()
+        phase = {"cwcall test": [], "C loop": []}  # the calls alone, as each times them
+        rates = {"cwcall test": [], "C loop": [], "Python": [],
+                 f"cwcall test --jobs {args.jobs}": [], f"Python, {args.jobs} threads": []}
+        for _ in range(args.rounds):
+            elapsed, out = timed([cwcall, "test", "--host", "127.0.0.1", "--port", str(port),
+                                  one])
+            if f"{args.calls} calls, {args.calls} passed, 0 failed" not in out:
+                sys.exit(f"cwcall test did not pass every call:\n{out[-2000:]}")
+            rates["cwcall test"].append(args.calls / elapsed)
+            phase["cwcall test"].append(
+                args.calls / float(re.search(r" failed in ([0-9.]+) s", out).group(1)))
+            elapsed, out = timed([loop, str(port), str(args.calls), str(ROSTER)])
+            rates["C loop"].append(args.calls / elapsed)
+            phase["C loop"].append(args.calls / float(out.split()[1]))
+            rates["Python"].append(args.calls / python_calls(port, one_ids, expected, 1))
+            elapsed, out = timed([cwcall, "test", "--host", "127.0.0.1", "--port", str(port),
+                                  "--jobs", str(args.jobs), "--repeat", str(args.repeat),
+                                  each])
+            if f"{jobs_calls} calls, {jobs_calls} passed, 0 failed" not in out:
+                sys.exit(f"cwcall test --jobs did not pass every call:\n{out[-2000:]}")
+            rates[f"cwcall test --jobs {args.jobs}"].append(jobs_calls / elapsed)
+            python_ids = each_ids * args.repeat
+            rates[f"Python, {args.jobs} threads"].append(
+                jobs_calls / python_calls(port, python_ids, expected, args.jobs))
 
     median = {name: statistics.median(values) for name, values in rates.items()}
     print(f"{args.calls} GetRecord calls, three expectations each; --jobs {args.jobs} "

@@ -16,26 +16,16 @@ import argparse
 import os
 import re
 import shutil
-import socket
 import statistics
 import subprocess
 import sys
-import tempfile
 import time
-import xmlrpc.client
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-SAMPLES = os.path.join(HERE, "..", "..", "samples")
+from sample_sim import sample_sim
+
 # What the library posts for GetCount: no parameters.
 BODY = (b'<?xml version="1.0"?>\n<methodCall><methodName>GetCount</methodName>'
         b'<params></params></methodCall>\n')
-START_TIMEOUT_S = 30  # the sample's roster (300 people, pictures) is made at first open
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
 def wall(command):
@@ -69,55 +59,31 @@ def main():
     gui = re.findall(r"^\s*(libQt6Gui\S*)", linked, re.M)
     print(f"cwcall links Qt Gui: {'yes (' + gui[0] + ')' if gui else 'no'}")
 
-    with tempfile.TemporaryDirectory() as folder:
-        for name in ("visitors.idc", "visitors.csv"):
-            shutil.copy(os.path.join(SAMPLES, name), folder)
-        port = free_port()
-        sim = subprocess.Popen([args.sim, "--show", "hidden", "--port", str(port), "--design",
-                                os.path.join(folder, "visitors.idc")],
-                               cwd=folder, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        try:
-            proxy = xmlrpc.client.ServerProxy(f"http://127.0.0.1:{port}/RPC2")
-            deadline = time.monotonic() + START_TIMEOUT_S
-            while True:
-                try:
-                    if not proxy.IsBusy():
-                        break
-                except OSError:
-                    pass
-                if time.monotonic() > deadline:
-                    sys.exit("cardwright-sim did not open the sample in time")
-                time.sleep(0.05)
+    with sample_sim(args.sim) as (folder, port, proxy):
 
-            url = f"http://127.0.0.1:{port}/RPC2"
-            body = os.path.join(folder, "getcount.xml")
-            with open(body, "wb") as f:
-                f.write(BODY)
-            commands = {
-                "curl": [curl, "-s", "-o", "/dev/null", "-H", "Content-Type: text/xml",
-                         "--data-binary", "@" + body, url],
-                "cwcall": [args.cwcall, "--host", "127.0.0.1", "--port", str(port), "GetCount"],
-            }
-            if args.floor:
-                commands["floor"] = [args.floor, str(port)]
-            names = list(commands)
-            for _ in range(args.warmup):
-                for command in commands.values():
-                    wall(command)
-            times = {name: [] for name in names}
-            ratios = {name: [] for name in names}
-            for i in range(args.pairs):
-                order = names[i % len(names):] + names[:i % len(names)]
-                round_times = {name: wall(commands[name]) for name in order}
-                for name, t in round_times.items():
-                    times[name].append(t)
-                    ratios[name].append(t / round_times["curl"])
-        finally:
-            sim.terminate()
-            try:
-                sim.wait(10)
-            except subprocess.TimeoutExpired:
-                sim.kill()
+        url = f"http://127.0.0.1:{port}/RPC2"
+        body = os.path.join(folder, "getcount.xml")
+        with open(body, "wb") as f:
+            f.write(BODY)
+        commands = {
+            "curl": [curl, "-s", "-o", "/dev/null", "-H", "Content-Type: text/xml",
+                     "--data-binary", "@" + body, url],
+            "cwcall": [args.cwcall, "--host", "127.0.0.1", "--port", str(port), "GetCount"],
+        }
+        if args.floor:
+            commands["floor"] = [args.floor, str(port)]
+        names = list(commands)
+        for _ in range(args.warmup):
+            for command in commands.values():
+                wall(command)
+        times = {name: [] for name in names}
+        ratios = {name: [] for name in names}
+        for i in range(args.pairs):
+            order = names[i % len(names):] + names[:i % len(names)]
+            round_times = {name: wall(commands[name]) for name in order}
+            for name, t in round_times.items():
+                times[name].append(t)
+                ratios[name].append(t / round_times["curl"])
 
     print(f"{args.pairs} rounds")
     print("| program | median wall time | median ratio to curl |")
