@@ -468,7 +468,8 @@ struct HttpServer::Impl {
         }
         std::string response;
         try {
-            registry->processCall(body, &response);
+            if (verdict.method != "GetRecord" || !answerRecordCall(*registry.get(), body, response))
+                registry->processCall(body, &response);
         } catch (const std::exception& e) {
             response =
                 faultAnswer(code::Internal, std::string("Cannot process the call: ") + e.what());

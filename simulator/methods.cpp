@@ -6,6 +6,7 @@
 #include <xmlrpc-c/base.h>
 #include <xmlrpc-c/base.hpp>
 #include <xmlrpc-c/girerr.hpp>
+#include <xmlrpc-c/xml.hpp>
 
 #include <algorithm>
 #include <charconv>
@@ -360,30 +361,47 @@ xmlrpc_c::value orderedStruct(const Members& members) {
     return result;
 }
 
+// The XML answer of a call that returned a kept struct, written by the
+// first call that needed it.
+struct WrittenAnswer {
+    std::mutex mutex;
+    std::string text; // empty until written
+};
+using WrittenRef = std::shared_ptr<WrittenAnswer>;
+
 // GetRecord's structs as last built, by the record each was made of. Building
 // one makes an xmlrpc-c value, each with its own lock, per key and per member,
 // destroyed again once the answer is written: about a fifth of a GetRecord's
-// work. The roster hands out the same record until a change, so a record's
-// address finds its struct without comparing members; xmlrpc-c values are
-// never changed once built and are counted under their own locks, so threads
-// may share one.
+// work; writing the answer's XML is about as much again, so that is kept
+// beside it. The roster hands out the same record until a change, so a
+// record's address finds its struct without comparing members; xmlrpc-c
+// values are never changed once built and are counted under their own locks,
+// so threads may share one.
 class StructCache {
   public:
-    xmlrpc_c::value get(const RecordAnswer& answer) {
+    // `written`, when given, gets where the struct's answer is kept (none for
+    // a struct not kept).
+    xmlrpc_c::value get(const RecordAnswer& answer, WrittenRef* written) {
         const Record* key = answer.record.get();
         {
             std::lock_guard lock(mutex_);
-            if (auto it = built_.find(key); it != built_.end())
+            if (auto it = built_.find(key); it != built_.end()) {
+                if (written)
+                    *written = it->second.written;
                 return it->second.value;
+            }
         }
         Members members = membersOf(answer);
         auto value = orderedStruct(members);
         if (!worthKeeping(members))
             return value;
+        auto kept = std::make_shared<WrittenAnswer>();
+        if (written)
+            *written = kept;
         std::lock_guard lock(mutex_);
         if (built_.size() >= kMaxStructs)
             built_.clear();
-        built_.emplace(key, Kept{answer.record, value});
+        built_.emplace(key, Kept{answer.record, value, std::move(kept)});
         return value;
     }
 
@@ -403,14 +421,16 @@ class StructCache {
     struct Kept {
         RecordRef record; // held, so that its address names it alone
         xmlrpc_c::value value;
+        WrittenRef written;
     };
     std::unordered_map<const Record*, Kept> built_;
 };
 
 StructCache structs;
 
-xmlrpc_c::value toValue(Answer&& answer) {
+xmlrpc_c::value toValue(Answer&& answer, WrittenRef* written) {
     struct Convert {
+        WrittenRef* written;
         xmlrpc_c::value operator()(std::monostate) const {
             fault(code::Internal, "The method gave no answer");
         }
@@ -420,13 +440,15 @@ xmlrpc_c::value toValue(Answer&& answer) {
             return xmlrpc_c::value_string(carriedText(text));
         }
         xmlrpc_c::value operator()(const Members& members) const { return orderedStruct(members); }
-        xmlrpc_c::value operator()(const RecordAnswer& record) const { return structs.get(record); }
+        xmlrpc_c::value operator()(const RecordAnswer& record) const {
+            return structs.get(record, written);
+        }
         xmlrpc_c::value operator()(const Png& png) const {
             return xmlrpc_c::value_bytestring(
                 std::vector<unsigned char>(png.bytes.begin(), png.bytes.end()));
         }
     };
-    return std::visit(Convert{}, answer);
+    return std::visit(Convert{written}, answer);
 }
 
 const MethodRow& rowOf(const MethodInfo& info) {
@@ -444,8 +466,15 @@ class RemoteMethod : public xmlrpc_c::method2 {
         _help = info.help;
     }
 
+    ~RemoteMethod() override { forget(this); }
+
     void execute(const xmlrpc_c::paramList& params, const xmlrpc_c::callInfo*,
                  xmlrpc_c::value* result) override {
+        *result = run(params, nullptr);
+    }
+
+    // What execute does; `written` as StructCache::get.
+    xmlrpc_c::value run(const xmlrpc_c::paramList& params, WrittenRef* written) {
         auto start = std::chrono::steady_clock::now();
         auto elapsed = [&] {
             return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() -
@@ -453,8 +482,9 @@ class RemoteMethod : public xmlrpc_c::method2 {
                 .count();
         };
         try {
-            *result = dispatch(params);
+            xmlrpc_c::value result = dispatch(params, written);
             logCall(engine_, info_.name, elapsed(), "ok");
+            return result;
         } catch (const xmlrpc_c::fault& f) {
             logCall(engine_, info_.name, elapsed(),
                     "fault " + std::to_string(f.getCode()) + ": " + f.getDescription());
@@ -466,7 +496,7 @@ class RemoteMethod : public xmlrpc_c::method2 {
     }
 
   private:
-    xmlrpc_c::value dispatch(const xmlrpc_c::paramList& params) {
+    xmlrpc_c::value dispatch(const xmlrpc_c::paramList& params, WrittenRef* written) {
         if (auto it = options_.failures.find(info_.name); it != options_.failures.end())
             fault(it->second.code, it->second.text);
         unsigned role = options_.role == Role::Cardwright ? kCardwright : kRosterLink;
@@ -477,7 +507,7 @@ class RemoteMethod : public xmlrpc_c::method2 {
                                            : "RosterLink (it belongs to Cardwright)"));
         Pairs args = argumentsOf(info_, params);
         try {
-            return toValue(engine_.call(row_, args));
+            return toValue(engine_.call(row_, args), written);
         } catch (const CwError& e) {
             fault(e.code(), e.what());
         } catch (const RosterError& e) {
@@ -489,15 +519,77 @@ class RemoteMethod : public xmlrpc_c::method2 {
     const MethodRow& row_;
     Engine& engine_;
     const Options& options_;
+
+    static void forget(RemoteMethod* method);
 };
+
+// Each registry's GetRecord, for answerRecordCall. A method leaves when its
+// registry lets it go.
+std::mutex recordGettersMutex;
+std::unordered_map<const xmlrpc_c::registry*, RemoteMethod*> recordGetters;
+
+void RemoteMethod::forget(RemoteMethod* method) {
+    std::lock_guard lock(recordGettersMutex);
+    std::erase_if(recordGetters, [method](const auto& entry) { return entry.second == method; });
+}
+
+RemoteMethod* recordGetterOf(const xmlrpc_c::registry& registry) {
+    std::lock_guard lock(recordGettersMutex);
+    auto it = recordGetters.find(&registry);
+    return it == recordGetters.end() ? nullptr : it->second;
+}
+
+// The registry traces calls and answers to stderr while this is set; calls
+// answered here leave that to it.
+const bool xmlTraced = std::getenv("XMLRPC_TRACE_XML") != nullptr;
 
 } // namespace
 
+bool answerRecordCall(const xmlrpc_c::registry& registry, const std::string& body,
+                      std::string& response) {
+    if (xmlTraced)
+        return false;
+    RemoteMethod* method = recordGetterOf(registry);
+    if (!method)
+        return false;
+    std::string name;
+    xmlrpc_c::paramList params;
+    try {
+        xmlrpc_c::xml::parseCall(body, &name, &params);
+    } catch (const std::exception&) {
+        return false; // the registry says what is wrong with it
+    }
+    if (name != "GetRecord")
+        return false;
+    WrittenRef written;
+    xmlrpc_c::value result;
+    try {
+        result = method->run(params, &written);
+    } catch (const xmlrpc_c::fault& f) {
+        xmlrpc_c::xml::generateResponse(xmlrpc_c::rpcOutcome(f), &response);
+        return true;
+    }
+    if (written) {
+        std::lock_guard lock(written->mutex);
+        if (written->text.empty())
+            xmlrpc_c::xml::generateResponse(xmlrpc_c::rpcOutcome(result), &written->text);
+        response = written->text;
+    } else {
+        xmlrpc_c::xml::generateResponse(xmlrpc_c::rpcOutcome(result), &response);
+    }
+    return true;
+}
+
 xmlrpc_c::registryPtr buildRegistry(Engine& engine, const Options& options) {
     xmlrpc_c::registryPtr registry(new xmlrpc_c::registry);
-    for (const auto& info : methodTable())
-        registry->addMethod(info.name,
-                            xmlrpc_c::methodPtr(new RemoteMethod(info, engine, options)));
+    for (const auto& info : methodTable()) {
+        auto* method = new RemoteMethod(info, engine, options);
+        registry->addMethod(info.name, xmlrpc_c::methodPtr(method));
+        if (info.family == F::RecordGetter) {
+            std::lock_guard lock(recordGettersMutex);
+            recordGetters[registry.get()] = method;
+        }
+    }
     return registry;
 }
 

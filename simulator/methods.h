@@ -48,4 +48,11 @@ unsigned long callsLoggedOnThisThread();
 
 xmlrpc_c::registryPtr buildRegistry(Engine& engine, const Options& options);
 
+// Answers a GetRecord call as `registry` (one buildRegistry made) would,
+// byte for byte, but writes the XML of a record's answer once while the
+// record stays unchanged. False, with nothing run, when the call is left to
+// the registry: another method, a call it cannot read, XML tracing on.
+bool answerRecordCall(const xmlrpc_c::registry& registry, const std::string& body,
+                      std::string& response);
+
 } // namespace cwsim

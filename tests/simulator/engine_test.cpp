@@ -1,5 +1,6 @@
 #include "engine.h"
 
+#include "methods.h"
 #include "roster.h"
 
 #include <QImage>
@@ -253,6 +254,88 @@ TEST_F(EngineTest, AFailedWriteChangesNothing) {
         e.call(c.method, c.args);
         EXPECT_EQ(finish(e), 0) << c.method << ": the next command";
         EXPECT_EQ(status(c.member), c.after) << c.method;
+    }
+}
+
+// GetRecord answered without the registry's writing of the answer (the
+// written XML is kept with the record's struct) says byte for byte what the
+// registry says, also once a record changes; what it cannot read it leaves
+// to the registry.
+TEST_F(EngineTest, GetRecordAnswersAsTheRegistryDoes) {
+    Engine e(options_);
+    e.start();
+    ASSERT_EQ(finish(e), 0);
+    auto registry = buildRegistry(e, options_);
+    auto call = [](const std::string& method, const std::string& params) {
+        return "<?xml version=\"1.0\"?><methodCall><methodName>" + method +
+               "</methodName><params>" + params + "</params></methodCall>";
+    };
+    auto criteria = [](const std::string& members) {
+        return "<param><value><struct>" + members + "</struct></value></param>";
+    };
+    auto member = [](const char* name, const std::string& value) {
+        return std::string("<member><name>") + name + "</name><value>" + value +
+               "</value></member>";
+    };
+    struct Case {
+        const char* name;
+        std::string body;
+        Pairs revise; // run before the call
+        bool answered;
+        const char* holds; // in the answer
+    } cases[] = {
+        {"by Id", call("GetRecord", criteria(member("Id", "2"))), {}, true, "<i4>2</i4>"},
+        {"same again", call("GetRecord", criteria(member("Id", "2"))), {}, true, "<i4>2</i4>"},
+        {"another", call("GetRecord", criteria(member("Id", "3"))), {}, true, "<i4>3</i4>"},
+        {"another again", call("GetRecord", criteria(member("Id", "3"))), {}, true, "<i4>3</i4>"},
+        {"changed",
+         call("GetRecord", criteria(member("Id", "2"))),
+         {{"Id", "2"}, {"Name", "Zed"}},
+         true,
+         "Zed"},
+        {"changed again",
+         call("GetRecord", criteria(member("Id", "2"))),
+         {{"Id", "2"}, {"Name", "Quinn & <Co>"}},
+         true,
+         "Quinn &amp; &lt;Co&gt;"},
+        {"current", call("GetRecord", ""), {}, true, "<i4>1</i4>"},
+        {"pattern",
+         call("GetRecord", criteria(member("Name", "Zed") + member("Number", "*"))),
+         {{"Id", "2"}, {"Name", "Zed"}},
+         true,
+         "Zed"},
+        {"no match", call("GetRecord", criteria(member("Name", "Nobody"))), {}, true, "<i4>6</i4>"},
+        {"unknown field", call("GetRecord", criteria(member("Shoe", "x"))), {}, true, "Shoe"},
+        {"not a string",
+         call("GetRecord", criteria(member("Id", "<double>1.5</double>"))),
+         {},
+         true,
+         "must be a string"},
+        {"two arguments",
+         call("GetRecord", criteria("") + criteria("")),
+         {},
+         true,
+         "at most one argument"},
+        {"not a struct",
+         call("GetRecord", "<param><value><i4>1</i4></value></param>"),
+         {},
+         true,
+         "one struct"},
+        {"unreadable", call("GetRecord", "<param><value><struct><member>"), {}, false, ""},
+        {"another method", call("GetCount", ""), {}, false, ""},
+    };
+    for (const auto& c : cases) {
+        if (!c.revise.empty()) {
+            e.call("Revise", c.revise);
+            ASSERT_EQ(finish(e), 0) << c.name;
+        }
+        std::string quick, full;
+        EXPECT_EQ(answerRecordCall(*registry.get(), c.body, quick), c.answered) << c.name;
+        registry->processCall(c.body, &full);
+        if (!c.answered)
+            continue;
+        EXPECT_EQ(quick, full) << c.name;
+        EXPECT_NE(quick.find(c.holds), std::string::npos) << c.name << ": " << quick;
     }
 }
 
