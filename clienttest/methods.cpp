@@ -3,8 +3,6 @@
 
 #include "result_text.h"
 
-#include <string_view>
-
 namespace methods {
 
 namespace {
@@ -101,10 +99,9 @@ std::span<const Entry> all() {
 }
 
 const Entry* find(QStringView name) {
-    const QByteArray bytes = name.toUtf8();
-    const std::string_view wanted(bytes.constData(), static_cast<size_t>(bytes.size()));
+    // The names are ASCII: a character beyond it matches none of them.
     for (const Entry& entry : Table) {
-        if (wanted == entry.name)
+        if (name == QLatin1StringView(entry.name))
             return &entry;
     }
     return nullptr;

@@ -151,13 +151,22 @@ struct Call {
     std::vector<Capture> captures;
 };
 
+// A parsed file. Its calls' and expectations' strings may point into
+// `text` and `content` rather than hold copies (a long file is mostly
+// repeats of a few lines): use a Call only while a Scenario that holds it,
+// or a copy of it, is alive.
 struct Scenario {
     QString path;
     std::vector<Call> calls;
-    // The file's lines, each with its own line break as read (the last may
-    // have none): what --update keeps byte for byte.
-    std::vector<QByteArray> lines;
+    // The file as read: what --update keeps byte for byte.
+    QByteArray content;
+    // The file as text, when all of it is valid UTF-8 without NUL.
+    QString text;
 };
+
+// The lines of `content`, each with its own line break as read (the last
+// may have none).
+std::vector<QByteArrayView> linesOf(const QByteArray& content);
 
 // Parses `content`, the bytes of the file at `path`. `given` names the
 // variables set with --var (known from the start). Every bad line adds one

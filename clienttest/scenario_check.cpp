@@ -453,13 +453,14 @@ QStringList unifiedDiff(const QStringList& expected, const QStringList& actual) 
 }
 
 QByteArray updated(const Scenario& scenario, const std::vector<QString>& fresh) {
+    const std::vector<QByteArrayView> lines = linesOf(scenario.content);
     // Per line: what replaces it (kept as it is when absent).
-    std::vector<std::optional<QByteArray>> replacement(scenario.lines.size());
+    std::vector<std::optional<QByteArray>> replacement(lines.size());
     for (size_t c = 0; c < scenario.calls.size() && c < fresh.size(); ++c) {
         const Call& call = scenario.calls[c];
         if (fresh[c].isEmpty())
             continue;
-        const QByteArray& callLine = scenario.lines[static_cast<size_t>(call.line - 1)];
+        const QByteArrayView callLine = lines[static_cast<size_t>(call.line - 1)];
         const bool crlf = callLine.endsWith("\r\n");
         QByteArray text = fresh[c].toUtf8();
         if (crlf)
@@ -473,15 +474,19 @@ QByteArray updated(const Scenario& scenario, const std::vector<QString>& fresh) 
         }
         if (!placed) {
             // Right under the call line (which may be the last, without a break).
-            QByteArray line = callLine;
+            QByteArray line = callLine.toByteArray();
             if (!line.endsWith('\n'))
                 line += crlf ? "\r\n" : "\n";
             replacement[static_cast<size_t>(call.line - 1)] = line + text;
         }
     }
     QByteArray out;
-    for (size_t i = 0; i < scenario.lines.size(); ++i)
-        out += replacement[i] ? *replacement[i] : scenario.lines[i];
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (replacement[i])
+            out += *replacement[i];
+        else
+            out += lines[i];
+    }
     return out;
 }
 

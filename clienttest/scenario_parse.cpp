@@ -5,8 +5,10 @@
 #include "argument_list.h"
 
 #include <QFile>
+#include <QVarLengthArray>
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
 
 namespace scenario {
@@ -83,8 +85,41 @@ bool isIdentifier(QStringView s) {
     return true;
 }
 
+bool isBlank(QChar c) {
+    return c == u' ' || c == u'\t';
+}
+
+// A statement's words: views of its text, split at blanks.
+using Words = QVarLengthArray<QStringView, 8>;
+
+Words wordsOf(QStringView text) {
+    Words words;
+    const qsizetype n = text.size();
+    qsizetype at = 0;
+    while (true) {
+        while (at < n && isBlank(text[at]))
+            ++at;
+        if (at == n)
+            return words;
+        qsizetype stop = at + 1;
+        while (stop < n && !isBlank(text[stop]))
+            ++stop;
+        words.append(text.sliced(at, stop - at));
+        at = stop;
+    }
+}
+
+// Whether `text` splits into words at its blanks alone: no quote,
+// backslash or comment to read.
+bool plainWords(QStringView text) {
+    for (const QChar c : text)
+        if (c == u'\'' || c == u'"' || c == u'\\' || c == u'#')
+            return false;
+    return true;
+}
+
 // The first `count` of `words`, one blank between each.
-QString joined(const QList<QStringView>& words, qsizetype count) {
+QString joined(const Words& words, qsizetype count) {
     QString out;
     for (qsizetype i = 0; i < count; ++i) {
         if (i > 0)
@@ -97,7 +132,7 @@ QString joined(const QList<QStringView>& words, qsizetype count) {
 // The {{VAR}} names in `text`, in order.
 QStringList variablesIn(QStringView text) {
     QStringList names;
-    if (!text.contains(u"{{"))
+    if (text.indexOf(u'{') < 0 || !text.contains(u"{{"))
         return names;
     qsizetype from = 0;
     while (true) {
@@ -133,15 +168,21 @@ class Parser {
             known_.insert(name, 0);
     }
 
-    // The line the next statement or failure belongs to.
-    void at(int number) { number_ = number; }
+    // The line the next statement or failure belongs to. `bytes` is the
+    // line as read when `text` is part of the Scenario's own text (which
+    // outlives the calls): strings are then views of the file, not copies.
+    void at(int number, QByteArrayView bytes = {}, QStringView text = {}) {
+        number_ = number;
+        lineBytes_ = bytes;
+        lineText_ = text;
+    }
 
     void line(QStringView text) {
         const QStringView statement = text.trimmed();
         if (statement.isEmpty() || statement.startsWith(u'#'))
             return;
         qsizetype end = 0;
-        while (end < statement.size() && statement[end] != u' ' && statement[end] != u'\t')
+        while (end < statement.size() && !isBlank(statement[end]))
             ++end;
         const QStringView keyword = statement.first(end);
         const QStringView rest = statement.sliced(end).trimmed();
@@ -164,6 +205,36 @@ class Parser {
     }
 
   private:
+    bool stable(QStringView part) const {
+        return !lineText_.isNull() && part.data() >= lineText_.data() &&
+               part.data() + part.size() <= lineText_.data() + lineText_.size();
+    }
+
+    // `part` of the current line as a string: a view when the line is kept.
+    QString keep(QStringView part) const {
+        return stable(part) ? QString::fromRawData(part.data(), part.size()) : part.toString();
+    }
+
+    // `part` of the current line as UTF-8: a view of the bytes read when
+    // the line is kept and plain ASCII (one byte a character).
+    QByteArray keepBytes(QStringView part) const {
+        if (stable(part) && lineBytes_.size() == lineText_.size())
+            return QByteArray::fromRawData(lineBytes_.data() + (part.data() - lineText_.data()),
+                                           part.size());
+        return part.toUtf8();
+    }
+
+    // The first `count` of `words`, one blank between each: an entry's name
+    // may hold blanks.
+    QString name(const Words& words, qsizetype count) const {
+        const QStringView last = words[count - 1];
+        const QStringView span(words[0].data(), last.data() + last.size());
+        qsizetype letters = count - 1;
+        for (qsizetype i = 0; i < count; ++i)
+            letters += words[i].size();
+        return span.size() == letters && !span.contains(u'\t') ? keep(span) : joined(words, count);
+    }
+
     // Every {{VAR}} of `text` must be set by --var or captured above.
     bool variablesKnown(QStringView text) {
         bool ok = true;
@@ -183,8 +254,23 @@ class Parser {
         // they are skipped, the call's own error says what is wrong.
         current_ = nullptr;
         refused_ = true;
+        // A load file repeats the same calls: each spelling is read once.
+        const QString spelling = keep(rest);
+        if (const auto known = calls_.constFind(spelling); known != calls_.constEnd()) {
+            scenario_.calls.push_back(*known);
+            scenario_.calls.back().line = number_;
+            current_ = &scenario_.calls.back();
+            refused_ = false;
+            return;
+        }
         QString error;
-        QStringList words = splitWords(rest, &error);
+        QStringList words;
+        if (plainWords(rest)) {
+            for (const QStringView word : wordsOf(rest))
+                words.append(keep(word));
+        } else {
+            words = splitWords(rest, &error);
+        }
         if (!error.isEmpty()) {
             fail(error);
             return;
@@ -223,8 +309,10 @@ class Parser {
             fail(error);
             return;
         }
-        if (!c.templated)
+        if (!c.templated) {
             c.arguments = std::move(list);
+            calls_.insert(spelling, c);
+        }
         scenario_.calls.push_back(std::move(c));
         current_ = &scenario_.calls.back();
         refused_ = false;
@@ -274,7 +362,7 @@ class Parser {
     bool read(QStringView rest, Expectation& e) {
         const Family family = current_->entry->family;
         // Views into `rest`: a file of many expectations makes no strings here.
-        const QList<QStringView> words = rest.split(u' ', Qt::SkipEmptyParts);
+        const Words words = wordsOf(rest);
         const QStringView first = words.value(0);
         const auto tail = [&rest](qsizetype skip) {
             // What follows the first `skip` words, as written.
@@ -282,7 +370,7 @@ class Parser {
             for (qsizetype i = 0; i < skip; ++i) {
                 t = t.trimmed();
                 qsizetype end = 0;
-                while (end < t.size() && t[end] != u' ' && t[end] != u'\t')
+                while (end < t.size() && !isBlank(t[end]))
                     ++end;
                 t = t.sliced(end);
             }
@@ -291,7 +379,7 @@ class Parser {
         const auto valueOrPattern = [&](Kind equals, Kind matches, qsizetype at) {
             // words[at] is "=" or "~"; the rest is the value or pattern.
             e.kind = words.value(at) == u"=" ? equals : matches;
-            e.operand = tail(at + 1).toString();
+            e.operand = keep(tail(at + 1));
             e.templated = e.templated || !variablesIn(e.operand).isEmpty();
             return e.kind == matches ? pattern(e) : true;
         };
@@ -324,7 +412,7 @@ class Parser {
                 return valueOrPattern(Kind::ErrorMatches, Kind::ErrorMatches, 1);
             if (words.size() == 2) {
                 e.kind = Kind::ErrorCode;
-                e.operand = words[1].toString();
+                e.operand = keep(words[1]);
                 e.templated = !variablesIn(e.operand).isEmpty();
                 return integer(e, e.operand);
             }
@@ -341,7 +429,7 @@ class Parser {
                 fail(QStringLiteral("expect %1 needs one number").arg(first));
                 return false;
             }
-            e.operand = words[1].toString();
+            e.operand = keep(words[1]);
             e.templated = !variablesIn(e.operand).isEmpty();
             return integer(e, e.operand);
         }
@@ -373,7 +461,7 @@ class Parser {
         }
         if (first == u"entries" && words.size() == 2) {
             e.kind = Kind::Entries;
-            e.operand = words[1].toString();
+            e.operand = keep(words[1]);
             e.templated = !variablesIn(e.operand).isEmpty();
             return integer(e, e.operand);
         }
@@ -383,14 +471,14 @@ class Parser {
         // NAME = VALUE, NAME ~ REGEX, NAME absent: the name may hold blanks.
         for (qsizetype i = 1; i < words.size(); ++i) {
             if (words[i] == u"=" || words[i] == u"~") {
-                e.name = joined(words, i);
+                e.name = name(words, i);
                 e.templated = !variablesIn(e.name).isEmpty();
                 return valueOrPattern(Kind::EntryEquals, Kind::EntryMatches, i);
             }
         }
         if (words.size() >= 2 && words.last() == u"absent") {
             e.kind = Kind::EntryAbsent;
-            e.name = joined(words, words.size() - 1);
+            e.name = name(words, words.size() - 1);
             e.templated = !variablesIn(e.name).isEmpty();
             return true;
         }
@@ -407,7 +495,7 @@ class Parser {
         }
         Expectation e;
         e.line = number_;
-        e.source = rest.toString();
+        e.source = keep(rest);
         if (!read(rest, e))
             return;
         if (!fits(e.kind, current_->entry->family)) {
@@ -418,8 +506,8 @@ class Parser {
         if (e.templated && !variablesKnown(e.name + e.operand))
             return;
         if (e.kind == Kind::EntryEquals || e.kind == Kind::EntryMatches) {
-            e.nameBytes = e.name.toUtf8();
-            e.valueBytes = e.operand.trimmed().toUtf8();
+            e.nameBytes = keepBytes(e.name);
+            e.valueBytes = keepBytes(QStringView(e.operand).trimmed());
         }
         current_->expectations.push_back(std::move(e));
     }
@@ -430,9 +518,9 @@ class Parser {
         const qsizetype eq = rest.indexOf(u'=');
         Capture c;
         c.line = number_;
-        c.variable = (eq < 0 ? rest : rest.first(eq)).trimmed().toString();
+        c.variable = keep((eq < 0 ? rest : rest.first(eq)).trimmed());
         if (eq >= 0)
-            c.entry = rest.sliced(eq + 1).trimmed().toString();
+            c.entry = keep(rest.sliced(eq + 1).trimmed());
         if (!isIdentifier(c.variable)) {
             fail(QStringLiteral("capture needs a variable name (letters, digits, _), not '%1'")
                      .arg(c.variable));
@@ -462,9 +550,12 @@ class Parser {
     QStringList& errors_;
     QHash<QString, int> known_; // variable -> line that sets it (0: --var)
     QHash<QString, QRegularExpression> patterns_;
+    QHash<QString, Call> calls_; // the call lines read, by their words as written
     Call* current_ = nullptr;
     bool refused_ = false; // the last call line was refused
     int number_ = 0;
+    QByteArrayView lineBytes_;
+    QStringView lineText_;
 };
 
 } // namespace
@@ -526,43 +617,83 @@ bool argumentsFor(const Call& call, const Variables& variables, QStringList& wor
     return buildArguments(*call.entry, words, *list, error);
 }
 
+std::vector<QByteArrayView> linesOf(const QByteArray& content) {
+    std::vector<QByteArrayView> lines;
+    qsizetype start = 0;
+    while (start < content.size()) {
+        qsizetype end = content.indexOf('\n', start);
+        end = end < 0 ? content.size() : end + 1;
+        lines.push_back(QByteArrayView(content).sliced(start, end - start));
+        start = end;
+    }
+    return lines;
+}
+
 bool parse(const QString& path, const QByteArray& content, const QStringList& given,
            Scenario& scenario, QStringList& errors) {
     const qsizetype before = errors.size();
     scenario = Scenario();
     scenario.path = path;
+    scenario.content = content;
     // The parser points at the last call only until the next is added.
-    if (content.count('\n') >= MaxLines) {
+    qsizetype breaks = 0;
+    for (const char *p = content.constData(), *end = p + content.size();
+         (p = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)))) !=
+         nullptr;
+         ++p)
+        ++breaks;
+    if (breaks >= MaxLines) {
         errors.append(
             QStringLiteral("%1: more than %2 lines; not a scenario file").arg(path).arg(MaxLines));
         return false;
     }
     Parser parser(path, given, scenario, errors);
-    qsizetype start = 0;
+    const auto statement = [](auto line) {
+        while (!line.isEmpty() && (line.back() == u'\n' || line.back() == u'\r'))
+            line.chop(1);
+        return line;
+    };
+    QByteArrayView bytes = content;
+    const bool bom = bytes.startsWith("\xEF\xBB\xBF");
+    if (bom)
+        bytes = bytes.sliced(3);
+    if (bytes.isValidUtf8() && !bytes.contains('\0')) {
+        // Decoded once: every line is a view of the one text, which the
+        // calls may point into. Line breaks are ASCII, so the text's lines
+        // are the bytes' lines.
+        scenario.text = QString::fromUtf8(bytes);
+        const QStringView text = scenario.text;
+        qsizetype at = 0, byteAt = 0;
+        int number = 0;
+        while (at < text.size()) {
+            qsizetype end = text.indexOf(u'\n', at);
+            end = end < 0 ? text.size() : end + 1;
+            qsizetype byteEnd = bytes.indexOf('\n', byteAt);
+            byteEnd = byteEnd < 0 ? bytes.size() : byteEnd + 1;
+            const QStringView line = statement(text.sliced(at, end - at));
+            parser.at(++number, statement(bytes.sliced(byteAt, byteEnd - byteAt)), line);
+            parser.line(line);
+            at = end;
+            byteAt = byteEnd;
+        }
+        return errors.size() == before;
+    }
+    // Line by line, so that each bad one is named.
     int number = 0;
-    while (start < content.size()) {
-        qsizetype end = content.indexOf('\n', start);
-        end = end < 0 ? content.size() : end + 1;
-        QByteArray raw = content.sliced(start, end - start);
-        start = end;
-        ++number;
-        QByteArrayView bytes = raw;
-        if (number == 1 && bytes.startsWith("\xEF\xBB\xBF"))
-            bytes = bytes.sliced(3);
-        while (!bytes.isEmpty() && (bytes.back() == '\n' || bytes.back() == '\r'))
-            bytes.chop(1);
-        scenario.lines.push_back(std::move(raw));
-        parser.at(number);
-        if (!bytes.isValidUtf8()) {
+    for (QByteArrayView raw : linesOf(content)) {
+        if (number == 0 && bom)
+            raw = raw.sliced(3);
+        const QByteArrayView line = statement(raw);
+        parser.at(++number);
+        if (!line.isValidUtf8()) {
             parser.fail(QStringLiteral("not valid UTF-8"));
             continue;
         }
-        if (bytes.contains('\0')) {
+        if (line.contains('\0')) {
             parser.fail(QStringLiteral("holds a NUL character"));
             continue;
         }
-        const QString text = QString::fromUtf8(bytes);
-        parser.line(text);
+        parser.line(QString::fromUtf8(line));
     }
     return errors.size() == before;
 }

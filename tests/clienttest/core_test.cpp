@@ -543,6 +543,11 @@ INSTANTIATE_TEST_SUITE_P(
             "expect picture 540 x 860\nexpect picture sha256 "
             "AC660D69EBF66734239A324E6BD53A3FA0336533848B8A37612946698194E8A1\r\n",
             {}},
+        // Blanks between words may be tabs, in a call's words too.
+        ParseCase{"tabsBetweenWords",
+                  "call\tGetRecord\tId=5 \t\n\texpect\tentries\t3\ncall GetRecord\t\"Id={{x}}\"\n",
+                  {},
+                  {QStringLiteral("x")}},
         ParseCase{"unknownKeyword",
                   "call GetCount\nexpcet Total = 1\n",
                   {QStringLiteral("t.cwt:2: unknown statement 'expcet' (a line is blank, a # "
@@ -681,11 +686,25 @@ const char* const kPictureSha = "6c05140f4771fade03e5c2e8fa62e91d6b1cd61b36d3cae
 
 TEST_P(ScenarioCheck, EveryExpectationIsChecked) {
     const CheckCase& c = GetParam();
+    // The calls point into the parsed file: a copy that outlives the
+    // original must still hold everything.
     scenario::Scenario s;
-    QStringList errors;
-    ASSERT_TRUE(scenario::parse(QStringLiteral("t.cwt"), c.file, {}, s, errors))
-        << errors.join(u'\n').toStdString();
-    ASSERT_EQ(s.calls.size(), 1u);
+    {
+        scenario::Scenario parsed;
+        QStringList errors;
+        ASSERT_TRUE(scenario::parse(QStringLiteral("t.cwt"), c.file, {}, parsed, errors))
+            << errors.join(u'\n').toStdString();
+        s = parsed;
+    }
+    ASSERT_GE(s.calls.size(), 1u);
+    // Each call points at its own line, in file order.
+    const QList<QByteArray> lines = c.file.split('\n');
+    int previous = 0;
+    for (const scenario::Call& call : s.calls) {
+        EXPECT_GT(call.line, previous);
+        EXPECT_TRUE(lines.value(call.line - 1).startsWith("call ")) << call.line;
+        previous = call.line;
+    }
     ListStore store(c.entries);
     methods::Outcome outcome;
     outcome.kind = c.kind;
@@ -697,12 +716,18 @@ TEST_P(ScenarioCheck, EveryExpectationIsChecked) {
     outcome.errorText = c.text;
     if (c.kind == Kind::Picture)
         outcome.bitmap = testPicture();
+    // Every call of the file is checked against the same answer.
     scenario::Variables variables;
-    const scenario::Verdict verdict =
-        scenario::check(QStringLiteral("t.cwt"), s.calls[0], outcome, c.micros, variables);
+    QStringList failures, diff;
+    for (const scenario::Call& call : s.calls) {
+        const scenario::Verdict verdict =
+            scenario::check(QStringLiteral("t.cwt"), call, outcome, c.micros, variables);
+        failures += verdict.failures;
+        diff += verdict.diff;
+    }
     cw_bitmap_delete(outcome.bitmap);
-    EXPECT_EQ(verdict.failures, c.failures);
-    EXPECT_EQ(verdict.diff, c.diff);
+    EXPECT_EQ(failures, c.failures);
+    EXPECT_EQ(diff, c.diff);
 }
 
 const std::vector<std::pair<const char*, const char*>> kHugo = {
@@ -752,6 +777,25 @@ INSTANTIATE_TEST_SUITE_P(
                            QStringLiteral(" FirstName = \u00A0Hugo\t"),
                            QStringLiteral("-LastName = Hugo"),
                            QStringLiteral("+LastName = Kowalski"), QStringLiteral(" Host = Hugo")}},
+        // A call line read again is a call of its own, with its own line
+        // and expectations; names are read with one blank between words.
+        CheckCase{
+            .label = "repeatedCallsKeepTheirOwnExpectations",
+            .file = "call GetRecord Id=5\nexpect First  Name = Hugo\nexpect First\tName = Hugo\n"
+                    "call GetRecord Id=5\nexpect LastName = Kowalsky\n"
+                    "call GetRecord  Id=5\ncall GetRecord Id=5\nexpect entries 3\n",
+            .kind = Kind::List,
+            .entries = {{"First Name", "Hugo"}, {"LastName", "Kowalski"}},
+            .failures = {QStringLiteral("t.cwt:5: expect LastName = Kowalsky: LastName = "
+                                        "Kowalski"),
+                         QStringLiteral("t.cwt:8: expect entries 3: 2 entries")},
+            .diff = {QStringLiteral("--- expected"), QStringLiteral("+++ actual"),
+                     QStringLiteral("@@ -1,2 +1,2 @@"), QStringLiteral(" First Name = Hugo"),
+                     QStringLiteral("-LastName = Kowalsky"), QStringLiteral("+LastName = Kowalski"),
+                     QStringLiteral("--- expected"), QStringLiteral("+++ actual"),
+                     QStringLiteral("@@ -1,3 +1,3 @@"), QStringLiteral(" First Name = Hugo"),
+                     QStringLiteral(" LastName = Kowalski"), QStringLiteral("-(entries 3)"),
+                     QStringLiteral("+(entries 2)")}},
         CheckCase{.label = "commandAccepted",
                   .file = "call Select X=1\nexpect accepted\n",
                   .kind = Kind::Accepted},

@@ -46,13 +46,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!ok)
         return 0;
 
+    const std::vector<QByteArrayView> lines = scenario::linesOf(parsed.content);
     QByteArray joined;
-    for (const QByteArray& line : parsed.lines)
+    for (const QByteArrayView line : lines)
         joined += line;
     fuzz::check(joined == content, "the lines kept are not the file");
     for (const scenario::Call& call : parsed.calls) {
         fuzz::check(call.entry != nullptr, "a call without its catalogue entry");
-        fuzz::check(call.line >= 1 && call.line <= static_cast<int>(parsed.lines.size()),
+        fuzz::check(call.line >= 1 && call.line <= static_cast<int>(lines.size()),
                     "a call's line is outside the file");
         fuzz::check(call.templated || call.arguments != nullptr,
                     "a call without its argument list");
