@@ -10,6 +10,7 @@
 #include <QXmlStreamWriter>
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 
@@ -20,21 +21,33 @@ namespace {
 QString milliseconds(int64_t micros, int decimals = 1) {
     // Once a call in the plain lines: printf's fixed notation, without a locale's.
     char text[48];
-    std::snprintf(text, sizeof text, "%.*f ms", decimals, static_cast<double>(micros) / 1000.0);
-    return QString::fromLatin1(text);
+    const auto end =
+        std::to_chars(text, text + sizeof text - 3, static_cast<double>(micros) / 1000.0,
+                      std::chars_format::fixed, decimals)
+            .ptr;
+    return QLatin1StringView(text, end) + QLatin1StringView(" ms");
 }
 
-QString title(const RunResult& run, const CallResult& call) {
-    // FILE:LINE METHOD WORDS; a method name (the catalogue's) needs no quoting.
-    QString text = run.files.value(call.file);
+// Appends FILE:LINE METHOD WORDS; a method name (the catalogue's) needs no quoting.
+void appendTitle(QString& text, const RunResult& run, const CallResult& call) {
+    const QString file = run.files.value(call.file);
+    const QString words = scenario::joinWords(call.words);
+    // Room for the plain line's " (1.2 ms)" too: the line is made in one piece.
+    text.reserve(text.size() + file.size() + call.method.size() + words.size() + 40);
+    text += file;
     text += u':';
     text += QString::number(call.line);
     text += u' ';
     text += call.method;
-    if (!call.words.isEmpty()) {
+    if (!words.isEmpty()) {
         text += u' ';
-        text += scenario::joinWords(call.words);
+        text += words;
     }
+}
+
+QString title(const RunResult& run, const CallResult& call) {
+    QString text;
+    appendTitle(text, run, call);
     return text;
 }
 
@@ -67,10 +80,13 @@ int64_t percentile(const std::vector<int64_t>& sorted, double p) {
 }
 
 QString plainCall(const RunResult& run, const CallResult& call) {
-    QString text =
-        (call.passed() ? QStringLiteral("ok ") : QStringLiteral("FAIL ")) + title(run, call);
-    if (call.sent)
-        text += QStringLiteral(" (") + milliseconds(call.micros) + u')';
+    QString text = call.passed() ? QStringLiteral("ok ") : QStringLiteral("FAIL ");
+    appendTitle(text, run, call);
+    if (call.sent) {
+        text += QLatin1StringView(" (");
+        text += milliseconds(call.micros);
+        text += u')';
+    }
     text += u'\n';
     for (const QString& failure : call.failures)
         text += QStringLiteral("  ") + failure + u'\n';

@@ -4,6 +4,7 @@
 #include "test_runner.h"
 
 #include "command_line.h"
+#include "heap.h"
 #include "report.h"
 #include "result_text.h"
 #include "scenario.h"
@@ -43,7 +44,8 @@ QString outcomeText(const methods::Outcome& o) {
     using Kind = methods::Outcome::Kind;
     switch (o.kind) {
     case Kind::List:
-        return QStringLiteral("%1 entries").arg(o.list != nullptr ? std::max(o.list->count, 0) : 0);
+        return QString::number(o.list != nullptr ? std::max(o.list->count, 0) : 0) +
+               QLatin1StringView(" entries");
     case Kind::Accepted:
         return QStringLiteral("accepted");
     case Kind::Number:
@@ -343,6 +345,7 @@ int runTests(int argc, char** argv) {
     QStringList given;
     for (const QString& v : o.variables)
         given.append(v.first(v.indexOf(u'=')));
+    preferHugePages();
     QStringList errors;
     scenarios.resize(static_cast<size_t>(o.files.size()));
     for (qsizetype f = 0; f < o.files.size(); ++f)
@@ -455,10 +458,7 @@ int runTests(int argc, char** argv) {
         bool written = true;
         for (size_t f = 0; f < scenarios.size(); ++f) {
             const QByteArray content = scenario::updated(scenarios[f], fresh[f]);
-            QByteArray before;
-            for (const QByteArray& line : scenarios[f].lines)
-                before += line;
-            if (content == before)
+            if (content == scenarios[f].content)
                 continue;
             QSaveFile file(scenarios[f].path);
             if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size() ||
