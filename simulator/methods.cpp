@@ -365,7 +365,7 @@ xmlrpc_c::value orderedStruct(const Members& members) {
 // first call that needed it.
 struct WrittenAnswer {
     std::mutex mutex;
-    std::string text; // empty until written
+    std::string text; // empty until written (or when too large to hold)
 };
 using WrittenRef = std::shared_ptr<WrittenAnswer>;
 
@@ -525,19 +525,34 @@ class RemoteMethod : public xmlrpc_c::method2 {
 
 // Each registry's GetRecord, for answerRecordCall. A method leaves when its
 // registry lets it go.
-std::mutex recordGettersMutex;
-std::unordered_map<const xmlrpc_c::registry*, RemoteMethod*> recordGetters;
+// Never destroyed: a registry may outlive the program's statics.
+struct RecordGetters {
+    std::mutex mutex;
+    std::unordered_map<const xmlrpc_c::registry*, RemoteMethod*> byRegistry;
+};
+RecordGetters& recordGetters() {
+    static auto* getters = new RecordGetters;
+    return *getters;
+}
 
 void RemoteMethod::forget(RemoteMethod* method) {
-    std::lock_guard lock(recordGettersMutex);
-    std::erase_if(recordGetters, [method](const auto& entry) { return entry.second == method; });
+    auto& getters = recordGetters();
+    std::lock_guard lock(getters.mutex);
+    std::erase_if(getters.byRegistry,
+                  [method](const auto& entry) { return entry.second == method; });
 }
 
 RemoteMethod* recordGetterOf(const xmlrpc_c::registry& registry) {
-    std::lock_guard lock(recordGettersMutex);
-    auto it = recordGetters.find(&registry);
-    return it == recordGetters.end() ? nullptr : it->second;
+    auto& getters = recordGetters();
+    std::lock_guard lock(getters.mutex);
+    auto it = getters.byRegistry.find(&registry);
+    return it == getters.byRegistry.end() ? nullptr : it->second;
 }
+
+// Larger written answers (a record of long texts full of markup) are written
+// again for each call rather than held: the 512 kept structs then hold at
+// most 8 MiB of answers.
+constexpr std::size_t kMaxWrittenAnswer = 16u << 10;
 
 // The registry traces calls and answers to stderr while this is set; calls
 // answered here leave that to it.
@@ -571,11 +586,15 @@ bool answerRecordCall(const xmlrpc_c::registry& registry, const std::string& bod
     }
     if (written) {
         std::lock_guard lock(written->mutex);
-        if (written->text.empty())
-            xmlrpc_c::xml::generateResponse(xmlrpc_c::rpcOutcome(result), &written->text);
-        response = written->text;
-    } else {
-        xmlrpc_c::xml::generateResponse(xmlrpc_c::rpcOutcome(result), &response);
+        if (!written->text.empty()) {
+            response = written->text;
+            return true;
+        }
+    }
+    xmlrpc_c::xml::generateResponse(xmlrpc_c::rpcOutcome(result), &response);
+    if (written && response.size() <= kMaxWrittenAnswer) {
+        std::lock_guard lock(written->mutex);
+        written->text = response;
     }
     return true;
 }
@@ -586,8 +605,9 @@ xmlrpc_c::registryPtr buildRegistry(Engine& engine, const Options& options) {
         auto* method = new RemoteMethod(info, engine, options);
         registry->addMethod(info.name, xmlrpc_c::methodPtr(method));
         if (info.family == F::RecordGetter) {
-            std::lock_guard lock(recordGettersMutex);
-            recordGetters[registry.get()] = method;
+            auto& getters = recordGetters();
+            std::lock_guard lock(getters.mutex);
+            getters.byRegistry[registry.get()] = method;
         }
     }
     return registry;
