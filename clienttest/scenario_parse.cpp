@@ -9,6 +9,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
+#include <thread>
 #include <utility>
 
 namespace scenario {
@@ -167,6 +169,11 @@ class Parser {
         for (const QString& name : given)
             known_.insert(name, 0);
     }
+
+    // Variables set above the first line this parser reads (captured by
+    // the lines before, read by another parser).
+    void knowAlso(const QHash<QString, int>& known) { known_.insert(known); }
+    const QHash<QString, int>& known() const { return known_; }
 
     // The line the next statement or failure belongs to. `bytes` is the
     // line as read when `text` is part of the Scenario's own text (which
@@ -629,13 +636,78 @@ std::vector<QByteArrayView> linesOf(const QByteArray& content) {
     return lines;
 }
 
+namespace {
+
+QByteArrayView withoutBreak(QByteArrayView line) {
+    while (!line.isEmpty() && (line.back() == '\n' || line.back() == '\r'))
+        line.chop(1);
+    return line;
+}
+
+QStringView withoutBreak(QStringView line) {
+    while (!line.isEmpty() && (line.back() == u'\n' || line.back() == u'\r'))
+        line.chop(1);
+    return line;
+}
+
+// Reads the lines of `text` (whose bytes, valid UTF-8, are `bytes`): the
+// first is line `number`. Line breaks are ASCII, so the text's lines are
+// the bytes' lines.
+void readLines(Parser& parser, QStringView text, QByteArrayView bytes, int number) {
+    qsizetype at = 0, byteAt = 0;
+    while (at < text.size()) {
+        qsizetype end = text.indexOf(u'\n', at);
+        end = end < 0 ? text.size() : end + 1;
+        qsizetype byteEnd = bytes.indexOf('\n', byteAt);
+        byteEnd = byteEnd < 0 ? bytes.size() : byteEnd + 1;
+        const QStringView line = withoutBreak(text.sliced(at, end - at));
+        parser.at(number++, withoutBreak(bytes.sliced(byteAt, byteEnd - byteAt)), line);
+        parser.line(line);
+        at = end;
+        byteAt = byteEnd;
+    }
+}
+
+// Files with more lines than this are read on two threads.
+constexpr qsizetype TwoThreadLines = 20'000;
+
+// Where the second half of `bytes` begins: the first call line past the
+// middle (statements after it belong to it alone), or bytes.size().
+qsizetype secondHalf(QByteArrayView bytes) {
+    qsizetype at = bytes.indexOf('\n', bytes.size() / 2);
+    while (at >= 0 && at + 1 < bytes.size()) {
+        ++at;
+        qsizetype word = at;
+        while (word < bytes.size() && (bytes[word] == ' ' || bytes[word] == '\t'))
+            ++word;
+        const QByteArrayView rest = bytes.sliced(word);
+        if (rest.startsWith("call") && (rest.size() == 4 || rest[4] == ' ' || rest[4] == '\t' ||
+                                        rest[4] == '\r' || rest[4] == '\n'))
+            return at;
+        at = bytes.indexOf('\n', at);
+    }
+    return bytes.size();
+}
+
+// The UTF-16 length of valid UTF-8.
+qsizetype utf16Length(QByteArrayView valid) {
+    qsizetype n = 0;
+    for (const char c : valid) {
+        const auto u = static_cast<unsigned char>(c);
+        n += (u & 0xC0) != 0x80; // each character's first byte
+        n += u >= 0xF0;          // outside the BMP: a surrogate pair
+    }
+    return n;
+}
+
+} // namespace
+
 bool parse(const QString& path, const QByteArray& content, const QStringList& given,
            Scenario& scenario, QStringList& errors) {
     const qsizetype before = errors.size();
     scenario = Scenario();
     scenario.path = path;
     scenario.content = content;
-    // The parser points at the last call only until the next is added.
     qsizetype breaks = 0;
     for (const char *p = content.constData(), *end = p + content.size();
          (p = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)))) !=
@@ -647,43 +719,54 @@ bool parse(const QString& path, const QByteArray& content, const QStringList& gi
             QStringLiteral("%1: more than %2 lines; not a scenario file").arg(path).arg(MaxLines));
         return false;
     }
-    Parser parser(path, given, scenario, errors);
-    const auto statement = [](auto line) {
-        while (!line.isEmpty() && (line.back() == u'\n' || line.back() == u'\r'))
-            line.chop(1);
-        return line;
-    };
     QByteArrayView bytes = content;
     const bool bom = bytes.startsWith("\xEF\xBB\xBF");
     if (bom)
         bytes = bytes.sliced(3);
     if (bytes.isValidUtf8() && !bytes.contains('\0')) {
         // Decoded once: every line is a view of the one text, which the
-        // calls may point into. Line breaks are ASCII, so the text's lines
-        // are the bytes' lines.
+        // calls may point into.
         scenario.text = QString::fromUtf8(bytes);
         const QStringView text = scenario.text;
-        qsizetype at = 0, byteAt = 0;
-        int number = 0;
-        while (at < text.size()) {
-            qsizetype end = text.indexOf(u'\n', at);
-            end = end < 0 ? text.size() : end + 1;
-            qsizetype byteEnd = bytes.indexOf('\n', byteAt);
-            byteEnd = byteEnd < 0 ? bytes.size() : byteEnd + 1;
-            const QStringView line = statement(text.sliced(at, end - at));
-            parser.at(++number, statement(bytes.sliced(byteAt, byteEnd - byteAt)), line);
-            parser.line(line);
-            at = end;
-            byteAt = byteEnd;
+        const qsizetype split = breaks > TwoThreadLines ? secondHalf(bytes) : bytes.size();
+        const qsizetype textSplit = utf16Length(bytes.first(split));
+        // The parser points at the last call only until the next is added.
+        Parser first(path, given, scenario, errors);
+        if (split == bytes.size()) {
+            readLines(first, text, bytes, 1);
+            return errors.size() == before;
         }
+        // A long file: the half from a call line past the middle is read
+        // beside the first into a part of its own, then moved after it.
+        const int secondLine = static_cast<int>(bytes.first(split).count('\n')) + 1;
+        Scenario part;
+        QStringList partErrors;
+        const auto readSecond = [&](const QHash<QString, int>& above) {
+            part.calls.clear();
+            partErrors.clear();
+            Parser second(path, given, part, partErrors);
+            second.knowAlso(above);
+            readLines(second, text.sliced(textSplit), bytes.sliced(split), secondLine);
+        };
+        std::thread beside([&] { readSecond({}); });
+        readLines(first, text.first(textSplit), bytes.first(split), 1);
+        beside.join();
+        // The second half could not know what the first captured: read
+        // again knowing it, the errors are those of one reading in order.
+        if (!partErrors.isEmpty())
+            readSecond(first.known());
+        errors += partErrors;
+        scenario.calls.insert(scenario.calls.end(), std::make_move_iterator(part.calls.begin()),
+                              std::make_move_iterator(part.calls.end()));
         return errors.size() == before;
     }
     // Line by line, so that each bad one is named.
+    Parser parser(path, given, scenario, errors);
     int number = 0;
     for (QByteArrayView raw : linesOf(content)) {
         if (number == 0 && bom)
             raw = raw.sliced(3);
-        const QByteArrayView line = statement(raw);
+        const QByteArrayView line = withoutBreak(raw);
         parser.at(++number);
         if (!line.isValidUtf8()) {
             parser.fail(QStringLiteral("not valid UTF-8"));

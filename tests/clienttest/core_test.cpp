@@ -527,9 +527,30 @@ QString notFit(const char* expectation, const char* method, const char* what) {
         .arg(QString::fromUtf8(expectation), QString::fromUtf8(method), QString::fromUtf8(what));
 }
 
+// A file long enough to be read in two halves: the second half uses a
+// variable the first captured, both have bad lines, and a line past the
+// middle is a call's expectation.
+ParseCase longFile() {
+    QByteArray file = "call GetCount\ncapture t = Total\nexpcet x\n";
+    int line = 3;
+    for (int i = 0; i < 12'000; ++i, line += 2)
+        file += "call GetRecord Id=1\nexpect entries 2\n";
+    file += "call GetRecord \"Id={{t}}\"\nexpect entries {{t}}\ncall GetRecord Id={{nope}}\n"
+            "call GetCount\nexpect entries x\n";
+    return {"longFileReadInTwoHalves",
+            file,
+            {QStringLiteral("t.cwt:3: unknown statement 'expcet' (a line is blank, a # comment, or "
+                            "starts with call, expect or capture)"),
+             QStringLiteral("t.cwt:%1: {{nope}} is not set: no --var nope=VALUE and no capture "
+                            "of it above")
+                 .arg(line + 3),
+             QStringLiteral("t.cwt:%1: 'x' is not a whole number").arg(line + 5)}};
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Scenario, ScenarioParse,
     ::testing::Values(
+        longFile(),
         ParseCase{
             "everyStatement",
             "# c\n\ncall GetCount\nexpect Total = 300\nexpect Total ~ ^3\nexpect Gone absent\n"
@@ -629,6 +650,28 @@ INSTANTIATE_TEST_SUITE_P(
                   {QStringLiteral("t.cwt:2: not valid UTF-8"),
                    QStringLiteral("t.cwt:3: holds a NUL character")}}),
     ByLabel());
+
+// Read in two halves, a long file gives the calls one reading gives.
+TEST(ScenarioParseLong, CallsInFileOrder) {
+    QByteArray file = "# caf\xC3\xA9 \xF0\x9D\x84\x9E\ncall GetCount\ncapture t = Total\n";
+    for (int i = 0; i < 15'000; ++i)
+        file += QByteArray("  # record\ncall GetRecord Id=") + QByteArray::number(i % 7) +
+                "\nexpect entries " + QByteArray::number(i) + "\n";
+    file += "call GetRecord \"Id={{t}}\"\n";
+    scenario::Scenario s;
+    QStringList errors;
+    ASSERT_TRUE(scenario::parse(QStringLiteral("t.cwt"), file, {}, s, errors))
+        << errors.join(u'\n').toStdString();
+    ASSERT_EQ(s.calls.size(), 15'002u);
+    for (size_t i = 1; i + 1 < s.calls.size(); ++i) {
+        const scenario::Call& call = s.calls[i];
+        ASSERT_EQ(call.line, static_cast<int>(3 * i + 2));
+        ASSERT_EQ(call.words, QStringList{QStringLiteral("Id=%1").arg((i - 1) % 7)});
+        ASSERT_EQ(call.expectations.size(), 1u);
+        EXPECT_EQ(call.expectations[0].number, static_cast<int64_t>(i - 1));
+    }
+    EXPECT_TRUE(s.calls.back().templated);
+}
 
 // A list outcome over `entries` (which must outlive it).
 struct ListStore {
