@@ -8,8 +8,10 @@
 #include <QVarLengthArray>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <iterator>
+#include <string_view>
 #include <thread>
 #include <utility>
 
@@ -85,6 +87,12 @@ bool isIdentifier(QStringView s) {
         if (!(c.isLetterOrNumber() || c == u'_'))
             return false;
     return true;
+}
+
+// Whether `word` is `literal`: the keywords and operators of a line.
+bool is(QStringView word, std::u16string_view literal) {
+    return word.size() == static_cast<qsizetype>(literal.size()) &&
+           std::equal(literal.begin(), literal.end(), word.utf16());
 }
 
 bool isBlank(QChar c) {
@@ -193,11 +201,11 @@ class Parser {
             ++end;
         const QStringView keyword = statement.first(end);
         const QStringView rest = statement.sliced(end).trimmed();
-        if (keyword == u"call")
+        if (is(keyword, u"call"))
             call(rest);
-        else if (keyword == u"expect")
+        else if (is(keyword, u"expect"))
             expect(rest);
-        else if (keyword == u"capture")
+        else if (is(keyword, u"capture"))
             capture(rest);
         else
             fail(QStringLiteral("unknown statement '%1' (a line is blank, a # comment, or starts "
@@ -371,17 +379,10 @@ class Parser {
         // Views into `rest`: a file of many expectations makes no strings here.
         const Words words = wordsOf(rest);
         const QStringView first = words.value(0);
-        const auto tail = [&rest](qsizetype skip) {
+        const auto tail = [&](qsizetype skip) {
             // What follows the first `skip` words, as written.
-            QStringView t = rest;
-            for (qsizetype i = 0; i < skip; ++i) {
-                t = t.trimmed();
-                qsizetype end = 0;
-                while (end < t.size() && !isBlank(t[end]))
-                    ++end;
-                t = t.sliced(end);
-            }
-            return t.trimmed();
+            const QStringView last = words[skip - 1];
+            return QStringView(last.data() + last.size(), rest.data() + rest.size()).trimmed();
         };
         const auto valueOrPattern = [&](Kind equals, Kind matches, qsizetype at) {
             // words[at] is "=" or "~"; the rest is the value or pattern.
@@ -395,8 +396,8 @@ class Parser {
         // "error = ..." are entries there.
         const bool entryForm =
             isList(family) &&
-            (words.value(1) == u"=" || words.value(1) == u"~" || words.value(1) == u"absent");
-        if (first == u"time" && !entryForm) {
+            (is(words.value(1), u"=") || is(words.value(1), u"~") || is(words.value(1), u"absent"));
+        if (is(first, u"time") && !entryForm) {
             static const QRegularExpression time(QStringLiteral("^time\\s*<\\s*(\\S+)\\s*ms$"));
             const QRegularExpressionMatch m = time.match(rest);
             bool ok = false;
@@ -410,12 +411,12 @@ class Parser {
             e.number = static_cast<int64_t>(ms * 1000.0);
             return true;
         }
-        if (first == u"error" && !(entryForm && words.value(1) != u"~")) {
+        if (is(first, u"error") && !(entryForm && !is(words.value(1), u"~"))) {
             if (words.size() == 1) {
                 e.kind = Kind::AnyError;
                 return true;
             }
-            if (words.value(1) == u"~")
+            if (is(words.value(1), u"~"))
                 return valueOrPattern(Kind::ErrorMatches, Kind::ErrorMatches, 1);
             if (words.size() == 2) {
                 e.kind = Kind::ErrorCode;
@@ -426,10 +427,11 @@ class Parser {
             fail(QStringLiteral("expect error takes nothing, a code, or '~ REGEX'"));
             return false;
         }
-        static const QStringList operators{QStringLiteral("="), QStringLiteral("!="),
-                                           QStringLiteral("<"), QStringLiteral("<="),
-                                           QStringLiteral(">"), QStringLiteral(">=")};
-        if (const qsizetype op = operators.indexOf(first); op >= 0) {
+        static constexpr std::array<std::u16string_view, 6> operators{u"=",  u"!=", u"<",
+                                                                      u"<=", u">",  u">="};
+        const auto found = std::find_if(operators.begin(), operators.end(),
+                                        [first](std::u16string_view op) { return is(first, op); });
+        if (const auto op = found - operators.begin(); found != operators.end()) {
             e.kind = Kind::Compare;
             e.op = static_cast<Expectation::Op>(op);
             if (words.size() != 2) {
@@ -440,12 +442,13 @@ class Parser {
             e.templated = !variablesIn(e.operand).isEmpty();
             return integer(e, e.operand);
         }
-        if (words.size() == 1 && (first == u"accepted" || first == u"true" || first == u"false")) {
-            e.kind = first == u"accepted" ? Kind::Accepted : Kind::Boolean;
-            e.flag = first == u"true";
+        if (words.size() == 1 &&
+            (is(first, u"accepted") || is(first, u"true") || is(first, u"false"))) {
+            e.kind = is(first, u"accepted") ? Kind::Accepted : Kind::Boolean;
+            e.flag = is(first, u"true");
             return true;
         }
-        if (first == u"picture") {
+        if (is(first, u"picture")) {
             static const QRegularExpression size(
                 QStringLiteral("^picture\\s+(\\d{1,9})\\s*x\\s*(\\d{1,9})$"));
             static const QRegularExpression digest(
@@ -466,24 +469,24 @@ class Parser {
                 return false;
             }
         }
-        if (first == u"entries" && words.size() == 2) {
+        if (is(first, u"entries") && words.size() == 2) {
             e.kind = Kind::Entries;
             e.operand = keep(words[1]);
             e.templated = !variablesIn(e.operand).isEmpty();
             return integer(e, e.operand);
         }
-        if (first == u"text" && family == Family::Message &&
-            (words.value(1) == u"=" || words.value(1) == u"~"))
+        if (is(first, u"text") && family == Family::Message &&
+            (is(words.value(1), u"=") || is(words.value(1), u"~")))
             return valueOrPattern(Kind::TextEquals, Kind::TextMatches, 1);
         // NAME = VALUE, NAME ~ REGEX, NAME absent: the name may hold blanks.
         for (qsizetype i = 1; i < words.size(); ++i) {
-            if (words[i] == u"=" || words[i] == u"~") {
+            if (is(words[i], u"=") || is(words[i], u"~")) {
                 e.name = name(words, i);
                 e.templated = !variablesIn(e.name).isEmpty();
                 return valueOrPattern(Kind::EntryEquals, Kind::EntryMatches, i);
             }
         }
-        if (words.size() >= 2 && words.last() == u"absent") {
+        if (words.size() >= 2 && is(words.last(), u"absent")) {
             e.kind = Kind::EntryAbsent;
             e.name = name(words, words.size() - 1);
             e.templated = !variablesIn(e.name).isEmpty();
