@@ -524,8 +524,8 @@ class RemoteMethod : public xmlrpc_c::method2 {
 };
 
 // Each registry's GetRecord, for answerRecordCall. A method leaves when its
-// registry lets it go.
-// Never destroyed: a registry may outlive the program's statics.
+// registry lets it go; the table is never destroyed, as a registry may
+// outlive the program's statics.
 struct RecordGetters {
     std::mutex mutex;
     std::unordered_map<const xmlrpc_c::registry*, RemoteMethod*> byRegistry;

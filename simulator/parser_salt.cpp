@@ -15,6 +15,7 @@
 
 #include <dlfcn.h>
 
+#include <chrono>
 #include <cstdint>
 #include <random>
 
@@ -44,8 +45,14 @@ Create libraryCreate() {
 // leave the parser to make its own.
 unsigned long nextSalt() {
     thread_local std::uint64_t state = [] {
-        std::random_device device;
-        return (std::uint64_t{device()} << 32) ^ device();
+        // Nothing may be thrown into the library's C frames.
+        try {
+            std::random_device device;
+            return (std::uint64_t{device()} << 32) ^ device();
+        } catch (...) {
+            auto now = std::chrono::steady_clock::now().time_since_epoch().count();
+            return static_cast<std::uint64_t>(now) ^ reinterpret_cast<std::uintptr_t>(&now);
+        }
     }();
     std::uint64_t z = (state += 0x9E3779B97F4A7C15ull);
     z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
