@@ -503,10 +503,21 @@ class Parser {
             fail(QStringLiteral("expect needs an expectation"));
             return;
         }
+        // Like call lines, an expect line read before under a call of the
+        // same family is taken as it was read.
+        const QString spelling = keep(rest);
+        auto& read = readBefore_[static_cast<size_t>(current_->entry->family)];
+        if (current_->expectations.empty())
+            current_->expectations.reserve(4); // the most a recording writes but for lists
+        if (const auto known = read.constFind(spelling); known != read.constEnd()) {
+            current_->expectations.push_back(*known);
+            current_->expectations.back().line = number_;
+            return;
+        }
         Expectation e;
         e.line = number_;
-        e.source = keep(rest);
-        if (!read(rest, e))
+        e.source = spelling;
+        if (!this->read(rest, e))
             return;
         if (!fits(e.kind, current_->entry->family)) {
             fail(QStringLiteral("'expect %1' does not fit %2, which answers %3")
@@ -519,6 +530,9 @@ class Parser {
             e.nameBytes = keepBytes(e.name);
             e.valueBytes = keepBytes(QStringView(e.operand).trimmed());
         }
+        // One with variables depends on what is known at its line.
+        if (!e.templated)
+            read.insert(spelling, e);
         current_->expectations.push_back(std::move(e));
     }
 
@@ -561,6 +575,8 @@ class Parser {
     QHash<QString, int> known_; // variable -> line that sets it (0: --var)
     QHash<QString, QRegularExpression> patterns_;
     QHash<QString, Call> calls_; // the call lines read, by their words as written
+    // The expect lines read, by what follows "expect", per family answered.
+    std::array<QHash<QString, Expectation>, static_cast<size_t>(Family::Picture) + 1> readBefore_;
     Call* current_ = nullptr;
     bool refused_ = false; // the last call line was refused
     int number_ = 0;

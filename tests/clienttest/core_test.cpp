@@ -569,6 +569,10 @@ INSTANTIATE_TEST_SUITE_P(
                   "call\tGetRecord\tId=5 \t\n\texpect\tentries\t3\ncall GetRecord\t\"Id={{x}}\"\n",
                   {},
                   {QStringLiteral("x")}},
+        // The same line under a call of another family is read again.
+        ParseCase{"sameLineUnderAnotherFamily",
+                  "call GetEditCount\nexpect = 3\ncall GetCount\nexpect = 3\n",
+                  {QStringLiteral("t.cwt:4: ") + notFit("= 3", "GetCount", "a list")}},
         ParseCase{"unknownKeyword",
                   "call GetCount\nexpcet Total = 1\n",
                   {QStringLiteral("t.cwt:2: unknown statement 'expcet' (a line is blank, a # "
@@ -826,19 +830,25 @@ INSTANTIATE_TEST_SUITE_P(
             .label = "repeatedCallsKeepTheirOwnExpectations",
             .file = "call GetRecord Id=5\nexpect First  Name = Hugo\nexpect First\tName = Hugo\n"
                     "call GetRecord Id=5\nexpect LastName = Kowalsky\n"
-                    "call GetRecord  Id=5\ncall GetRecord Id=5\nexpect entries 3\n",
+                    "call GetRecord  Id=5\ncall GetRecord Id=5\nexpect entries 3\n"
+                    "call GetRecord Id=5\nexpect LastName = Kowalsky\n",
             .kind = Kind::List,
             .entries = {{"First Name", "Hugo"}, {"LastName", "Kowalski"}},
             .failures = {QStringLiteral("t.cwt:5: expect LastName = Kowalsky: LastName = "
                                         "Kowalski"),
-                         QStringLiteral("t.cwt:8: expect entries 3: 2 entries")},
+                         QStringLiteral("t.cwt:8: expect entries 3: 2 entries"),
+                         QStringLiteral("t.cwt:10: expect LastName = Kowalsky: LastName = "
+                                        "Kowalski")},
             .diff = {QStringLiteral("--- expected"), QStringLiteral("+++ actual"),
                      QStringLiteral("@@ -1,2 +1,2 @@"), QStringLiteral(" First Name = Hugo"),
                      QStringLiteral("-LastName = Kowalsky"), QStringLiteral("+LastName = Kowalski"),
                      QStringLiteral("--- expected"), QStringLiteral("+++ actual"),
                      QStringLiteral("@@ -1,3 +1,3 @@"), QStringLiteral(" First Name = Hugo"),
                      QStringLiteral(" LastName = Kowalski"), QStringLiteral("-(entries 3)"),
-                     QStringLiteral("+(entries 2)")}},
+                     QStringLiteral("+(entries 2)"), QStringLiteral("--- expected"),
+                     QStringLiteral("+++ actual"), QStringLiteral("@@ -1,2 +1,2 @@"),
+                     QStringLiteral(" First Name = Hugo"), QStringLiteral("-LastName = Kowalsky"),
+                     QStringLiteral("+LastName = Kowalski")}},
         CheckCase{.label = "commandAccepted",
                   .file = "call Select X=1\nexpect accepted\n",
                   .kind = Kind::Accepted},
