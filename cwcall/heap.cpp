@@ -14,7 +14,9 @@ void preferHugePages() {
     constexpr size_t Step = size_t{64} << 20; // the heap grows this much at a time
     constexpr uintptr_t Huge = uintptr_t{2} << 20;
     // Every allocation from the one heap (no separate mappings for large
-    // ones), grown in big steps and not given back before the run ends.
+    // ones, no heaps of their own for other threads), grown in big steps and
+    // not given back before the run ends.
+    mallopt(M_ARENA_MAX, 1);
     mallopt(M_MMAP_THRESHOLD, static_cast<int>(Step));
     mallopt(M_TRIM_THRESHOLD, static_cast<int>(4 * Step));
     mallopt(M_TOP_PAD, static_cast<int>(Step));
