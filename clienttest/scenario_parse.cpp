@@ -397,8 +397,10 @@ class Parser {
         const bool entryForm =
             isList(family) &&
             (is(words.value(1), u"=") || is(words.value(1), u"~") || is(words.value(1), u"absent"));
+        // The patterns below are one per thread: a long file is read on two.
         if (is(first, u"time") && !entryForm) {
-            static const QRegularExpression time(QStringLiteral("^time\\s*<\\s*(\\S+)\\s*ms$"));
+            static thread_local const QRegularExpression time(
+                QStringLiteral("^time\\s*<\\s*(\\S+)\\s*ms$"));
             const QRegularExpressionMatch m = time.match(rest);
             bool ok = false;
             const double ms = m.hasMatch() ? m.captured(1).toDouble(&ok) : 0;
@@ -449,9 +451,9 @@ class Parser {
             return true;
         }
         if (is(first, u"picture")) {
-            static const QRegularExpression size(
+            static thread_local const QRegularExpression size(
                 QStringLiteral("^picture\\s+(\\d{1,9})\\s*x\\s*(\\d{1,9})$"));
-            static const QRegularExpression digest(
+            static thread_local const QRegularExpression digest(
                 QStringLiteral("^picture\\s+sha256\\s+([0-9A-Fa-f]{64})$"));
             if (const QRegularExpressionMatch m = size.match(rest); m.hasMatch()) {
                 e.kind = Kind::PictureSize;
