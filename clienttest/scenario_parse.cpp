@@ -510,7 +510,7 @@ class Parser {
         const QString spelling = keep(rest);
         auto& read = readBefore_[static_cast<size_t>(current_->entry->family)];
         if (current_->expectations.empty())
-            current_->expectations.reserve(4); // the most a recording writes but for lists
+            current_->expectations.reserve(4); // room for the few most calls have
         if (const auto known = read.constFind(spelling); known != read.constEnd()) {
             current_->expectations.push_back(*known);
             current_->expectations.back().line = number_;

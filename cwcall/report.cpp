@@ -21,10 +21,9 @@ namespace {
 QString milliseconds(int64_t micros, int decimals = 1) {
     // Once a call in the plain lines: printf's fixed notation, without a locale's.
     char text[48];
-    const auto end =
-        std::to_chars(text, text + sizeof text - 3, static_cast<double>(micros) / 1000.0,
-                      std::chars_format::fixed, decimals)
-            .ptr;
+    const auto end = std::to_chars(text, text + sizeof text, static_cast<double>(micros) / 1000.0,
+                                   std::chars_format::fixed, decimals)
+                         .ptr;
     return QLatin1StringView(text, end) + QLatin1StringView(" ms");
 }
 
