@@ -42,6 +42,21 @@ int32_t portOption(const QString& value) {
     }
 }
 
+bool connectionOption(OptionReader& options, Connection& c) {
+    const QString& name = options.name();
+    if (name == u"--host")
+        c.host = options.value(); // as given, like the window's Host Name
+    else if (name == u"--port")
+        c.port = portOption(options.value());
+    else if (name == u"--key")
+        c.key = options.value();
+    else if (name == u"--wait")
+        c.wait = integerOption(name, options.value(), 0, MaxWait);
+    else
+        return false;
+    return true;
+}
+
 bool OptionReader::next(QStringList& positional) {
     while (at_ < words_.size()) {
         const QString& word = words_.at(at_++);
@@ -98,15 +113,9 @@ Options parseCommandLine(int argc, char** argv) {
     OptionReader options(words);
     while (options.next(positional)) {
         const QString& name = options.name();
-        if (name == u"--host") {
-            o.host = options.value(); // as given, like the window's Host Name
-        } else if (name == u"--port") {
-            o.port = portOption(options.value());
-        } else if (name == u"--key") {
-            o.key = options.value();
-        } else if (name == u"--wait") {
-            o.wait = integerOption(name, options.value(), 0, MaxWait);
-        } else if (name == u"--out") {
+        if (connectionOption(options, o))
+            continue;
+        if (name == u"--out") {
             o.out = options.fileValue();
         } else if (name == u"--field") {
             o.field = options.value();

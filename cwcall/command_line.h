@@ -20,13 +20,17 @@ class UsageError : public std::runtime_error {
     QString Reason;
 };
 
-struct Options {
-    enum class Mode { Call, List, HelpMethod, Help, Version };
-    Mode mode = Mode::Call;
+// Where Cardwright is, as both command lines (a call and `cwcall test`) take it.
+struct Connection {
     QString host = QStringLiteral("localhost");
     int32_t port = 8080;
     QString key;      // none when empty, as in the window
-    int32_t wait = 0; // GetMethods attempts before the call
+    int32_t wait = 0; // GetMethods attempts before the first call
+};
+
+struct Options : Connection {
+    enum class Mode { Call, List, HelpMethod, Help, Version };
+    Mode mode = Mode::Call;
     bool json = false;
     bool xml = false;
     std::optional<QString> out;    // picture file
@@ -55,6 +59,12 @@ int32_t integerOption(const QString& option, const QString& value, int32_t lowes
 
 // The --port value: the window's check alone (the library judges the range).
 int32_t portOption(const QString& value);
+
+class OptionReader;
+
+// Takes the option `options` is at into `c` when it is --host, --port, --key
+// or --wait; false for any other.
+bool connectionOption(OptionReader& options, Connection& c);
 
 // Walks command-line words: options ("--name VALUE", "--name=VALUE", flags)
 // anywhere before "--", the words that are not options in order, and every

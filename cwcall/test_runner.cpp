@@ -254,15 +254,9 @@ TestOptions parseTestCommandLine(int argc, char** argv) {
     OptionReader options(words);
     while (options.next(o.files)) {
         const QString& name = options.name();
-        if (name == u"--host") {
-            o.host = options.value();
-        } else if (name == u"--port") {
-            o.port = portOption(options.value());
-        } else if (name == u"--key") {
-            o.key = options.value();
-        } else if (name == u"--wait") {
-            o.wait = integerOption(name, options.value(), 0, MaxWait);
-        } else if (name == u"--var") {
+        if (connectionOption(options, o))
+            continue;
+        if (name == u"--var") {
             const QString v = options.value();
             const qsizetype eq = v.indexOf(u'=');
             const QString var = eq < 0 ? v : v.first(eq);

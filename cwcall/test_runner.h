@@ -2,6 +2,8 @@
 // Cardwright and reports what passed.
 #pragma once
 
+#include "command_line.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -10,11 +12,7 @@
 
 namespace cwcall {
 
-struct TestOptions {
-    QString host = QStringLiteral("localhost");
-    int32_t port = 8080;
-    QString key;
-    int32_t wait = 0;
+struct TestOptions : Connection {
     QStringList variables; // VAR=VALUE, as given
     std::optional<QString> junit, json;
     bool tap = false;
