@@ -75,7 +75,8 @@ bool Client::call(const char* method, const CallParams& params) {
                 received_.shrink_to_fit();
             }
         }
-        make_clean(received_);
+        // Made clean when asked for: most answers are never looked at.
+        received_checked_ = false;
     }
     if (!delivered && response_.capacity() > kRecordedRefusalBytes)
         std::string().swap(response_);
@@ -305,6 +306,20 @@ unsigned char Client::set_access_key(const char* key) {
     begin();
     access_key_ = key ? key : "";
     return 1;
+}
+
+const char* Client::received_xml() noexcept {
+    if (!record_)
+        return "";
+    if (!received_checked_) {
+        try {
+            make_clean(received_);
+        } catch (...) {
+            return ""; // no memory for the cleaned copy: nothing unclean is shown
+        }
+        received_checked_ = true;
+    }
+    return received_.c_str();
 }
 
 unsigned char Client::enable_xml_access(bool enable) {

@@ -39,7 +39,7 @@ class Client {
     std::int32_t error_code() const { return error_code_; }
     const char* error_text() const { return error_text_.c_str(); }
     const char* sent_xml() const { return record_ ? sent_.c_str() : ""; }
-    const char* received_xml() const { return record_ ? received_.c_str() : ""; }
+    const char* received_xml() noexcept; // made clean on first asking
     unsigned char set_port(std::int32_t port);
     unsigned char set_host(const char* host);
     unsigned char set_access_key(const char* key);
@@ -80,6 +80,7 @@ class Client {
     std::string response_;
     std::string sent_;
     std::string received_;
+    bool received_checked_ = true; // made clean since it was stored
     ResponseReader reader_;
     Entries entries_;
     NameValueList list_{0, nullptr, nullptr};

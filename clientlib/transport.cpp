@@ -1,6 +1,7 @@
 #include "transport.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -121,6 +122,59 @@ int on_close_socket(void* log, curl_socket_t fd) noexcept {
     return ::close(fd);
 }
 
+int on_socket(CURL*, curl_socket_t fd, int what, void* watches, void*) noexcept {
+    auto& sockets = static_cast<Watches*>(watches)->sockets;
+    auto it =
+        std::find_if(sockets.begin(), sockets.end(), [fd](const pollfd& p) { return p.fd == fd; });
+    if (what == CURL_POLL_REMOVE) {
+        if (it != sockets.end())
+            sockets.erase(it);
+        return 0;
+    }
+    const short events = static_cast<short>(((what & CURL_POLL_IN) ? POLLIN : 0) |
+                                            ((what & CURL_POLL_OUT) ? POLLOUT : 0));
+    if (it != sockets.end()) {
+        it->events = events;
+        return 0;
+    }
+    try {
+        sockets.push_back({fd, events, 0});
+    } catch (...) {
+        return -1; // libcurl fails the transfer
+    }
+    return 0;
+}
+
+int on_timer(CURLM*, long ms, void* watches) noexcept {
+    auto* w = static_cast<Watches*>(watches);
+    w->timer = ms >= 0;
+    if (w->timer)
+        w->due = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    return 0;
+}
+
+// What poll() saw, in libcurl's terms, as its own socket check reads it.
+int ready_mask(const pollfd& p) {
+    int mask = 0;
+    if (p.events & POLLIN) {
+        if (p.revents & (POLLIN | POLLERR | POLLHUP))
+            mask |= CURL_CSELECT_IN;
+        if (p.revents & (POLLPRI | POLLNVAL))
+            mask |= CURL_CSELECT_ERR;
+    }
+    if (p.events & POLLOUT) {
+        if (p.revents & POLLOUT)
+            mask |= CURL_CSELECT_OUT;
+        if (p.revents & (POLLERR | POLLHUP | POLLPRI | POLLNVAL))
+            mask |= CURL_CSELECT_ERR;
+    }
+    return mask;
+}
+
+// The longest single wait: libcurl is asked again at least this often, even
+// when it has set no timer.
+constexpr int kLongestWaitMs = 1000;
+
 // Body storage grows by doubling up to this size, then in one step to the
 // cap: doubling near the cap would hold the old and the new buffer at once
 // (about 1.5 times the cap), while a reserved but unwritten buffer costs
@@ -141,10 +195,19 @@ bool Transport::open(TransportError& error) {
 
 bool Transport::make_handle(TransportError& error) {
     curl_ = curl_easy_init();
-    if (!curl_) {
+    multi_ = curl_multi_init();
+    if (!curl_ || !multi_) {
+        drop_handle();
         error = {CWX_ERR_NO_MEMORY, "Out of memory"};
         return false;
     }
+    // Driven by the sockets and timer libcurl names, so that it reads what a
+    // wait found without asking the system again.
+    curl_multi_setopt(multi_, CURLMOPT_SOCKETFUNCTION, &on_socket);
+    curl_multi_setopt(multi_, CURLMOPT_SOCKETDATA, &watches_);
+    curl_multi_setopt(multi_, CURLMOPT_TIMERFUNCTION, &on_timer);
+    curl_multi_setopt(multi_, CURLMOPT_TIMERDATA, &watches_);
+    curl_multi_setopt(multi_, CURLMOPT_MAXCONNECTS, 1L);
     curl_easy_setopt(curl_, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl_, CURLOPT_PROXY, "");
     curl_easy_setopt(curl_, CURLOPT_FOLLOWLOCATION, 0L);
@@ -171,11 +234,67 @@ bool Transport::make_handle(TransportError& error) {
 }
 
 void Transport::drop_handle() {
+    if (multi_) {
+        curl_multi_cleanup(multi_); // closes the connection through on_close_socket
+        multi_ = nullptr;
+    }
     if (curl_) {
-        curl_easy_cleanup(curl_); // closes the connection through on_close_socket
+        curl_easy_cleanup(curl_);
         curl_ = nullptr;
     }
     sockets_.open.clear();
+    watches_ = Watches{};
+}
+
+int Transport::perform() {
+    watches_.sockets.clear();
+    watches_.timer = false;
+    if (curl_multi_add_handle(multi_, curl_) != CURLM_OK)
+        return CURLE_OUT_OF_MEMORY;
+    int running = 0;
+    CURLMcode mc = curl_multi_socket_action(multi_, CURL_SOCKET_TIMEOUT, 0, &running);
+    while (mc == CURLM_OK && running > 0) {
+        int wait_ms = kLongestWaitMs;
+        if (watches_.timer) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+                watches_.due - std::chrono::steady_clock::now());
+            wait_ms = static_cast<int>(std::clamp<std::int64_t>(left.count(), 0, kLongestWaitMs));
+        }
+        const int seen = wait_ms == 0 ? 0
+                                      : poll(watches_.sockets.data(),
+                                             static_cast<nfds_t>(watches_.sockets.size()), wait_ms);
+        if (seen < 0) {
+            if (errno == EINTR)
+                continue;
+            std::snprintf(error_buffer_, sizeof error_buffer_, "poll: %s", std::strerror(errno));
+            mc = CURLM_INTERNAL_ERROR;
+            break;
+        }
+        if (seen == 0) {
+            mc = curl_multi_socket_action(multi_, CURL_SOCKET_TIMEOUT, 0, &running);
+            continue;
+        }
+        // Acting on one socket may change the list libcurl keeps; any ready
+        // beyond these few are still ready at the next wait.
+        std::array<pollfd, 4> ready{};
+        std::size_t count = 0;
+        for (const pollfd& p : watches_.sockets)
+            if (p.revents != 0 && count < ready.size())
+                ready[count++] = p;
+        for (std::size_t i = 0; i < count && mc == CURLM_OK; ++i)
+            mc = curl_multi_socket_action(multi_, ready[i].fd, ready_mask(ready[i]), &running);
+    }
+    int rc = CURLE_OK;
+    if (mc == CURLM_OUT_OF_MEMORY)
+        rc = CURLE_OUT_OF_MEMORY;
+    else if (mc != CURLM_OK)
+        rc = CURLE_RECV_ERROR;
+    int left = 0;
+    while (CURLMsg* message = curl_multi_info_read(multi_, &left))
+        if (message->msg == CURLMSG_DONE && message->easy_handle == curl_ && rc == CURLE_OK)
+            rc = message->data.result;
+    curl_multi_remove_handle(multi_, curl_);
+    return rc;
 }
 
 void Transport::close() {
@@ -310,7 +429,7 @@ bool Transport::post(const std::string& host, std::int32_t port, const std::stri
     status_line_.clear();
     error_buffer_[0] = '\0';
 
-    const CURLcode rc = curl_easy_perform(curl_);
+    const auto rc = static_cast<CURLcode>(perform());
     body_bytes_ = response.size();
     body_ = nullptr;
     if (rc != CURLE_OK) {

@@ -2,11 +2,15 @@
 // (docs/protocol.md, section 1).
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include <poll.h>
+
 typedef void CURL;
+typedef void CURLM;
 struct curl_slist;
 
 namespace cwx {
@@ -21,6 +25,14 @@ struct TransportError {
 struct SocketLog {
     std::vector<int> open;
     int opened = 0; // during the current transfer
+};
+
+// What libcurl asked to be woken for during a transfer: its sockets, with
+// the events of each, and the moment its next timeout falls due.
+struct Watches {
+    std::vector<pollfd> sockets;
+    bool timer = false;
+    std::chrono::steady_clock::time_point due;
 };
 
 class Transport {
@@ -52,6 +64,7 @@ class Transport {
     bool make_handle(TransportError& error); // a new handle with the limits read by open()
     void drop_handle();
     bool stray_bytes_waiting() const;
+    int perform(); // the transfer set up on curl_, to its end; a CURLcode
     void classify_failure(int code, bool reused, const std::string& where, TransportError& error);
     static std::size_t on_body(char* data, std::size_t size, std::size_t count,
                                void* self) noexcept;
@@ -61,6 +74,8 @@ class Transport {
     std::size_t store_header(const char* data, std::size_t n); // may throw
 
     CURL* curl_ = nullptr;
+    CURLM* multi_ = nullptr; // holds the kept-alive connection
+    Watches watches_;
     curl_slist* headers_ = nullptr;
     std::string url_target_; // host:port the URL was built for
     std::string header_key_; // access key the headers were built for
