@@ -360,7 +360,12 @@ int run(int argc, char** argv) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc > 1 && std::strcmp(argv[1], "test") == 0)
-        return cwcall::runTests(argc, argv);
-    return run(argc, argv);
+    const int status = argc > 1 && std::strcmp(argv[1], "test") == 0 ? cwcall::runTests(argc, argv)
+                                                                     : run(argc, argv);
+    // Ends without the libraries' own teardown (TLS, Kerberos, ICU and
+    // the rest that libcurl and Qt Core load): nothing of it outlives the
+    // process, and it costs about a millisecond of a 30 ms call. Output is
+    // flushed first.
+    std::fflush(nullptr);
+    std::_Exit(status);
 }
