@@ -9,6 +9,13 @@
 #include <cstdlib>
 
 namespace cwcall {
+namespace {
+
+// The heap below its first huge page, held untouched for the whole run (see
+// preferHugePages).
+void* heldBelow = nullptr;
+
+} // namespace
 
 void preferHugePages() {
     constexpr size_t Step = size_t{64} << 20; // the heap grows this much at a time
@@ -28,8 +35,20 @@ void preferHugePages() {
     const auto top = reinterpret_cast<uintptr_t>(::sbrk(0));
     // Only when the block came from the heap just below the break (another
     // allocator, a sanitizer's say, keeps its own mappings elsewhere).
-    if (from < top && top - from <= 2 * Step)
+    if (from < top && top - from <= 2 * Step) {
         ::madvise(reinterpret_cast<void*>(from), top - from, MADV_HUGEPAGE);
+        // The block's part below the first huge page stays taken, untouched
+        // and so without memory behind it: otherwise the next large block
+        // (the scenario file itself) would be placed there, in small pages.
+        const auto below = static_cast<size_t>(from - reinterpret_cast<uintptr_t>(probe));
+        void* kept = below >= 4096 ? std::realloc(probe, below - 64) : nullptr;
+        if (kept == probe) {
+            heldBelow = kept;
+            return;
+        }
+        if (kept != nullptr) // moved after all: the block is the new one
+            probe = kept;
+    }
     std::free(probe);
 }
 
