@@ -10,44 +10,64 @@
 #include <QXmlStreamWriter>
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <string_view>
 
 namespace cwcall {
 
 namespace {
 
+// printf's fixed notation, without a locale's; "1.2".
+std::string_view millisecondDigits(int64_t micros, int decimals, std::array<char, 48>& room) {
+    const auto end =
+        std::to_chars(room.data(), room.data() + room.size(), static_cast<double>(micros) / 1000.0,
+                      std::chars_format::fixed, decimals)
+            .ptr;
+    return {room.data(), static_cast<size_t>(end - room.data())};
+}
+
 QString milliseconds(int64_t micros, int decimals = 1) {
-    // Once a call in the plain lines: printf's fixed notation, without a locale's.
-    char text[48];
-    const auto end = std::to_chars(text, text + sizeof text, static_cast<double>(micros) / 1000.0,
-                                   std::chars_format::fixed, decimals)
-                         .ptr;
-    return QLatin1StringView(text, end) + QLatin1StringView(" ms");
+    std::array<char, 48> room;
+    const std::string_view digits = millisecondDigits(micros, decimals, room);
+    return QLatin1StringView(digits.data(), static_cast<qsizetype>(digits.size())) +
+           QLatin1StringView(" ms");
+}
+
+// ASCII, the common case, is copied as it stands.
+void appendUtf8(QByteArray& out, QStringView text) {
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i].unicode() >= 0x80) {
+            out += text.sliced(i).toUtf8();
+            return;
+        }
+        out += static_cast<char>(text[i].unicode());
+    }
 }
 
 // Appends FILE:LINE METHOD WORDS; a method name (the catalogue's) needs no quoting.
-void appendTitle(QString& text, const RunResult& run, const CallResult& call) {
-    const QString file = run.files.value(call.file);
-    const QString words = scenario::joinWords(call.words);
-    // Room for the plain line's " (1.2 ms)" too: the line is made in one piece.
-    text.reserve(text.size() + file.size() + call.method.size() + words.size() + 40);
-    text += file;
-    text += u':';
-    text += QString::number(call.line);
-    text += u' ';
-    text += call.method;
-    if (!words.isEmpty()) {
-        text += u' ';
-        text += words;
+void appendTitle(QByteArray& text, const RunResult& run, const CallResult& call) {
+    if (call.file >= 0 && call.file < run.files.size())
+        appendUtf8(text, run.files[call.file]);
+    text += ':';
+    std::array<char, 16> digits;
+    text.append(digits.data(),
+                std::to_chars(digits.data(), digits.data() + digits.size(), call.line).ptr -
+                    digits.data());
+    text += ' ';
+    appendUtf8(text, call.method);
+    if (!call.words.isEmpty()) {
+        text += ' ';
+        appendUtf8(text, scenario::joinWords(call.words));
     }
 }
 
 QString title(const RunResult& run, const CallResult& call) {
-    QString text;
+    QByteArray text;
     appendTitle(text, run, call);
-    return text;
+    return QString::fromUtf8(text);
 }
 
 // XML 1.0 cannot carry most control characters, even escaped.
@@ -78,19 +98,23 @@ int64_t percentile(const std::vector<int64_t>& sorted, double p) {
     return sorted[std::clamp<size_t>(rank, 1, sorted.size()) - 1];
 }
 
-QString plainCall(const RunResult& run, const CallResult& call) {
-    QString text = call.passed() ? QStringLiteral("ok ") : QStringLiteral("FAIL ");
+QByteArray plainCall(const RunResult& run, const CallResult& call) {
+    QByteArray text;
+    text.reserve(120); // a passing call's line, in one piece
+    text += call.passed() ? "ok " : "FAIL ";
     appendTitle(text, run, call);
     if (call.sent) {
-        text += QLatin1StringView(" (");
-        text += milliseconds(call.micros);
-        text += u')';
+        std::array<char, 48> room;
+        const std::string_view digits = millisecondDigits(call.micros, 1, room);
+        text += " (";
+        text.append(digits.data(), static_cast<qsizetype>(digits.size()));
+        text += " ms)";
     }
-    text += u'\n';
+    text += '\n';
     for (const QString& failure : call.failures)
-        text += QStringLiteral("  ") + failure + u'\n';
+        text += "  " + failure.toUtf8() + '\n';
     for (const QString& line : call.diff)
-        text += QStringLiteral("    ") + line + u'\n';
+        text += "    " + line.toUtf8() + '\n';
     return text;
 }
 

@@ -35,9 +35,12 @@ constexpr auto AttemptPause = std::chrono::seconds(1);
 // Room for the plain lines of a long run without a write per call.
 constexpr size_t OutputBuffer = 1 << 16;
 
-void write(std::FILE* stream, const QString& text) {
-    const QByteArray bytes = text.toUtf8();
+void writeBytes(std::FILE* stream, const QByteArray& bytes) {
     std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stream);
+}
+
+void write(std::FILE* stream, const QString& text) {
+    writeBytes(stream, text.toUtf8());
 }
 
 QString outcomeText(const methods::Outcome& o) {
@@ -141,7 +144,8 @@ class Session {
                     std::chrono::duration_cast<std::chrono::microseconds>(end - start).count();
                 r.failedCall = outcome.kind == methods::Outcome::Kind::Failed;
                 r.errorCode = outcome.errorCode;
-                r.outcome = outcomeText(outcome);
+                if (o_.json) // only the JSON report shows it
+                    r.outcome = outcomeText(outcome);
                 scenario::Verdict verdict =
                     scenario::check(s.path, call, outcome, r.micros, variables);
                 r.failures = std::move(verdict.failures);
@@ -151,7 +155,7 @@ class Session {
                 cw_bitmap_delete(outcome.bitmap);
             }
             if (stream_ && (o_.repeat == 1 || !r.passed()))
-                write(stdout, plainCall(run_, r));
+                writeBytes(stdout, plainCall(run_, r));
             run_.calls.push_back(std::move(r));
         }
     }
@@ -422,7 +426,7 @@ int runTests(int argc, char** argv) {
         if (!o.tap)
             for (const CallResult& r : run.calls)
                 if (!r.passed())
-                    write(stdout, plainCall(run, r));
+                    writeBytes(stdout, plainCall(run, r));
     }
     run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 

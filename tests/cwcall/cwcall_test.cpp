@@ -603,6 +603,16 @@ TEST_F(CwcallScenarios, ExitStatuses) {
     EXPECT_TRUE(failed.out.contains(QStringLiteral("    -LastName = Nowak\n    +LastName = "
                                                    "Kowalski\n")));
     EXPECT_TRUE(failed.out.contains(QStringLiteral("2 calls, 1 passed, 1 failed in ")));
+    // A file name and an expectation beyond ASCII print as UTF-8.
+    const QString accented =
+        file("f\xC3\xA4llt.cwt", "call GetRecord Id=5\nexpect LastName = M\xC3\xBCller\n");
+    const Result accentedRun = test({accented});
+    EXPECT_TRUE(
+        accentedRun.out.startsWith(QStringLiteral("FAIL %1:1 GetRecord Id=5 (").arg(accented)))
+        << accentedRun.out.toStdString();
+    EXPECT_TRUE(accentedRun.out.contains(
+        QStringLiteral("  %1:2: expect LastName = M\u00fcller: LastName = ").arg(accented)))
+        << accentedRun.out.toStdString();
 
     // A file that does not parse sends nothing, not even its good calls.
     const QString bad = file("bad.cwt", "call Select LastName=Kowalski\ncall GetCount\n"
