@@ -14,6 +14,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <string>
 #include <string_view>
 
 namespace cwcall {
@@ -37,25 +38,29 @@ QString milliseconds(int64_t micros, int decimals = 1) {
 }
 
 // ASCII, the common case, is copied as it stands.
-void appendUtf8(QByteArray& out, QStringView text) {
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text[i].unicode() >= 0x80) {
-            out += text.sliced(i).toUtf8();
-            return;
-        }
-        out += static_cast<char>(text[i].unicode());
-    }
+void appendUtf8(std::string& out, QStringView text) {
+    const size_t at = out.size();
+    out.resize(at + static_cast<size_t>(text.size()));
+    const char16_t* from = text.utf16();
+    char* to = out.data() + at;
+    qsizetype ascii = 0;
+    for (; ascii < text.size() && from[ascii] < 0x80; ++ascii)
+        to[ascii] = static_cast<char>(from[ascii]);
+    if (ascii == text.size())
+        return;
+    out.resize(at + static_cast<size_t>(ascii));
+    const QByteArray rest = text.sliced(ascii).toUtf8();
+    out.append(rest.constData(), static_cast<size_t>(rest.size()));
 }
 
 // Appends FILE:LINE METHOD WORDS; a method name (the catalogue's) needs no quoting.
-void appendTitle(QByteArray& text, const RunResult& run, const CallResult& call) {
+void appendTitle(std::string& text, const RunResult& run, const CallResult& call) {
     if (call.file >= 0 && call.file < run.files.size())
         appendUtf8(text, run.files[call.file]);
     text += ':';
     std::array<char, 16> digits;
     text.append(digits.data(),
-                std::to_chars(digits.data(), digits.data() + digits.size(), call.line).ptr -
-                    digits.data());
+                std::to_chars(digits.data(), digits.data() + digits.size(), call.line).ptr);
     text += ' ';
     appendUtf8(text, call.method);
     if (!call.words.isEmpty()) {
@@ -65,9 +70,9 @@ void appendTitle(QByteArray& text, const RunResult& run, const CallResult& call)
 }
 
 QString title(const RunResult& run, const CallResult& call) {
-    QByteArray text;
+    std::string text;
     appendTitle(text, run, call);
-    return QString::fromUtf8(text);
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
 // XML 1.0 cannot carry most control characters, even escaped.
@@ -98,23 +103,28 @@ int64_t percentile(const std::vector<int64_t>& sorted, double p) {
     return sorted[std::clamp<size_t>(rank, 1, sorted.size()) - 1];
 }
 
-QByteArray plainCall(const RunResult& run, const CallResult& call) {
-    QByteArray text;
+std::string plainCall(const RunResult& run, const CallResult& call) {
+    std::string text;
     text.reserve(120); // a passing call's line, in one piece
     text += call.passed() ? "ok " : "FAIL ";
     appendTitle(text, run, call);
     if (call.sent) {
         std::array<char, 48> room;
-        const std::string_view digits = millisecondDigits(call.micros, 1, room);
         text += " (";
-        text.append(digits.data(), static_cast<qsizetype>(digits.size()));
+        text += millisecondDigits(call.micros, 1, room);
         text += " ms)";
     }
     text += '\n';
-    for (const QString& failure : call.failures)
-        text += "  " + failure.toUtf8() + '\n';
-    for (const QString& line : call.diff)
-        text += "    " + line.toUtf8() + '\n';
+    for (const QString& failure : call.failures) {
+        text += "  ";
+        appendUtf8(text, failure);
+        text += '\n';
+    }
+    for (const QString& line : call.diff) {
+        text += "    ";
+        appendUtf8(text, line);
+        text += '\n';
+    }
     return text;
 }
 

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 namespace cwcall {
@@ -40,7 +41,7 @@ struct RunResult {
 // "ok FILE:LINE METHOD WORDS (1.2 ms)" or "FAIL ..." followed by its
 // failures and diff, indented; LF-terminated, in UTF-8 (it is printed as
 // each call ends, and made in the bytes it is printed in).
-QByteArray plainCall(const RunResult& run, const CallResult& call);
+std::string plainCall(const RunResult& run, const CallResult& call);
 // "N calls, P passed, F failed in T s", and with several jobs or rounds the
 // calls per second and per-method percentiles; LF-terminated lines.
 QString plainSummary(const RunResult& run);

@@ -21,6 +21,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <string_view>
 #include <thread>
 
 namespace cwcall {
@@ -35,12 +36,13 @@ constexpr auto AttemptPause = std::chrono::seconds(1);
 // Room for the plain lines of a long run without a write per call.
 constexpr size_t OutputBuffer = 1 << 16;
 
-void writeBytes(std::FILE* stream, const QByteArray& bytes) {
-    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stream);
+void writeBytes(std::FILE* stream, std::string_view bytes) {
+    std::fwrite(bytes.data(), 1, bytes.size(), stream);
 }
 
 void write(std::FILE* stream, const QString& text) {
-    writeBytes(stream, text.toUtf8());
+    const QByteArray bytes = text.toUtf8();
+    writeBytes(stream, {bytes.constData(), static_cast<size_t>(bytes.size())});
 }
 
 QString outcomeText(const methods::Outcome& o) {
