@@ -1,4 +1,5 @@
-// HTTP transport: one libcurl handle, reused so that the connection persists
+// HTTP transport: one libcurl handle and the multi handle that drives it and
+// holds the connection, both reused so that the connection persists
 // (docs/protocol.md, section 1).
 #pragma once
 
