@@ -18,9 +18,11 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "cwxmlclient.h"
@@ -314,6 +316,41 @@ TEST_F(Misbehaving, TricklingAnswerIsReadWhole) {
     });
     use(trickle);
     EXPECT_STREQ(GetErrorMessage(nullptr), "slow but sure") << text();
+}
+
+// Signals that interrupt the library's waits (a handler installed without
+// SA_RESTART, as a GUI toolkit's or a profiler's may be) do not end a call.
+TEST_F(Misbehaving, InterruptedWaitsDoNotEndACall) {
+    struct sigaction quiet {};
+    quiet.sa_handler = [](int) {};
+    sigemptyset(&quiet.sa_mask);
+    struct sigaction before {};
+    ASSERT_EQ(sigaction(SIGALRM, &quiet, &before), 0);
+    // Every 2 ms, to this thread only: the server's threads keep their sends.
+    sigevent to_me{};
+    to_me.sigev_notify = SIGEV_THREAD_ID;
+    to_me.sigev_signo = SIGALRM;
+    to_me._sigev_un._tid = static_cast<pid_t>(gettid());
+    timer_t timer{};
+    ASSERT_EQ(timer_create(CLOCK_MONOTONIC, &to_me, &timer), 0);
+    const itimerspec every{{0, 2'000'000}, {0, 2'000'000}};
+    ASSERT_EQ(timer_settime(timer, 0, &every, nullptr), 0);
+
+    const std::string response =
+        RawServer::http_response(cwtest::xmlrpc_answer("<string>slow but sure</string>"));
+    RawServer trickle([response](int fd, const RawRequest&, RawServer& s) {
+        for (char c : response) {
+            if (!s.send_all(fd, std::string(1, c)))
+                break;
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+        return false;
+    });
+    use(trickle);
+    EXPECT_STREQ(GetErrorMessage(nullptr), "slow but sure") << text();
+
+    timer_delete(timer);
+    sigaction(SIGALRM, &before, nullptr);
 }
 
 TEST_F(Misbehaving, EndlessTrickleCannotStretchTheTimeOut) {
