@@ -243,7 +243,6 @@ void Transport::drop_handle() {
         curl_ = nullptr;
     }
     sockets_.open.clear();
-    watches_ = Watches{};
 }
 
 int Transport::perform() {
