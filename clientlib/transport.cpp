@@ -226,7 +226,6 @@ bool Transport::make_handle(TransportError& error) {
     curl_easy_setopt(curl_, CURLOPT_CLOSESOCKETFUNCTION, &on_close_socket);
     curl_easy_setopt(curl_, CURLOPT_CLOSESOCKETDATA, &sockets_);
     curl_easy_setopt(curl_, CURLOPT_ERRORBUFFER, error_buffer_);
-    curl_easy_setopt(curl_, CURLOPT_USERAGENT, "cwxmlclient/1.0");
     curl_easy_setopt(curl_, CURLOPT_POST, 1L);
     url_target_.clear();
     headers_built_ = false;
@@ -296,8 +295,35 @@ int Transport::perform() {
     return rc;
 }
 
+bool Transport::set_url(const std::string& target, TransportError& error) {
+    // Parsed once: libcurl reads a URL given as text anew for every transfer.
+    CURLU* parsed = curl_url();
+    if (!parsed) {
+        error = {CWX_ERR_NO_MEMORY, "Out of memory"};
+        return false;
+    }
+    // With the flags libcurl itself parses a URL text with.
+    const std::string url = "http://" + target + "/RPC2";
+    if (curl_url_set(parsed, CURLUPART_URL, url.c_str(),
+                     CURLU_GUESS_SCHEME | CURLU_NON_SUPPORT_SCHEME) == CURLUE_OK) {
+        curl_easy_setopt(curl_, CURLOPT_CURLU, parsed);
+    } else {
+        // As text, so that the transfer fails in libcurl's own words.
+        curl_url_cleanup(parsed);
+        parsed = nullptr;
+        curl_easy_setopt(curl_, CURLOPT_CURLU, nullptr);
+        curl_easy_setopt(curl_, CURLOPT_URL, url.c_str());
+    }
+    curl_url_cleanup(url_); // no longer named by curl_
+    url_ = parsed;
+    url_target_ = target;
+    return true;
+}
+
 void Transport::close() {
     drop_handle();
+    curl_url_cleanup(url_);
+    url_ = nullptr;
     if (headers_) {
         curl_slist_free_all(headers_);
         headers_ = nullptr;
@@ -394,15 +420,13 @@ bool Transport::post(const std::string& host, std::int32_t port, const std::stri
     }
     const bool had_connection = !sockets_.open.empty();
     const std::string target = endpoint_text(host, port);
-    if (target != url_target_) {
-        const std::string url = "http://" + target + "/RPC2";
-        curl_easy_setopt(curl_, CURLOPT_URL, url.c_str());
-        url_target_ = target;
-    }
+    if (target != url_target_ && !set_url(target, error))
+        return false;
     if (!headers_built_ || access_key != header_key_) {
         curl_slist_free_all(headers_);
         headers_ = nullptr;
-        for (const char* h : {"Content-Type: text/xml", "Accept: text/xml", "Expect:"})
+        for (const char* h : {"Content-Type: text/xml", "User-Agent: cwxmlclient/1.0",
+                              "Accept: text/xml", "Expect:"})
             headers_ = curl_slist_append(headers_, h);
         if (!access_key.empty())
             headers_ =

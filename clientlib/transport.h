@@ -13,6 +13,7 @@
 typedef void CURL;
 typedef void CURLM;
 struct curl_slist;
+typedef struct Curl_URL CURLU;
 
 namespace cwx {
 
@@ -65,6 +66,7 @@ class Transport {
     bool make_handle(TransportError& error); // a new handle with the limits read by open()
     void drop_handle();
     bool stray_bytes_waiting() const;
+    bool set_url(const std::string& target, TransportError& error);
     int perform(); // the transfer set up on curl_, to its end; a CURLcode
     void classify_failure(int code, bool reused, const std::string& where, TransportError& error);
     static std::size_t on_body(char* data, std::size_t size, std::size_t count,
@@ -78,6 +80,7 @@ class Transport {
     CURLM* multi_ = nullptr; // holds the kept-alive connection
     Watches watches_;
     curl_slist* headers_ = nullptr;
+    CURLU* url_ = nullptr;   // the URL, parsed, that curl_ is set to
     std::string url_target_; // host:port the URL was built for
     std::string header_key_; // access key the headers were built for
     bool headers_built_ = false;

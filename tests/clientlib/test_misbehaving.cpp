@@ -871,11 +871,12 @@ TEST_F(Misbehaving, SettingsAreCheckedAtTheNextCall) {
 }
 
 TEST_F(Misbehaving, ConnectionPersistsAcrossCalls) {
-    RawServer server([](int fd, const RawRequest&, RawServer& s) {
+    const auto keepAlive = [](int fd, const RawRequest&, RawServer& s) {
         s.send_all(fd, RawServer::http_response(cwtest::xmlrpc_answer("<boolean>1</boolean>"),
                                                 "200 OK", "text/xml", true));
         return true;
-    });
+    };
+    RawServer server(keepAlive);
     use(server);
     for (int i = 0; i < 5; ++i)
         ASSERT_EQ(Next(), 1) << text();
@@ -883,7 +884,19 @@ TEST_F(Misbehaving, ConnectionPersistsAcrossCalls) {
     EXPECT_EQ(server.connections(), 1);
     const RawRequest request = server.last_request();
     EXPECT_EQ(request.head.rfind("POST /RPC2 HTTP/1.1\r\n", 0), 0u) << request.head;
-    EXPECT_NE(request.head.find("Content-Type: text/xml"), std::string::npos);
+    // Each header line of the wire contract once, on a reused connection too.
+    const std::string head = request.head + "\r\n";
+    for (const std::string& line :
+         {"Host: " + where(server), std::string("Content-Type: text/xml"),
+          std::string("User-Agent: cwxmlclient/1.0"), std::string("Accept: text/xml"),
+          "Content-Length: " + std::to_string(request.body.size())}) {
+        const std::size_t at = head.find("\r\n" + line + "\r\n");
+        EXPECT_NE(at, std::string::npos) << line << " in\n" << request.head;
+        EXPECT_EQ(head.find("\r\n" + line.substr(0, line.find(':') + 1), at + 1), std::string::npos)
+            << line << " twice in\n"
+            << request.head;
+    }
+    EXPECT_EQ(request.head.find("Expect:"), std::string::npos);
     EXPECT_EQ(request.head.find("X-Cardwright-Access-Key"), std::string::npos);
     SetXMLAccessKey("k 1");
     ASSERT_EQ(Next(), 1);
@@ -892,6 +905,18 @@ TEST_F(Misbehaving, ConnectionPersistsAcrossCalls) {
     CloseXML();
     ASSERT_EQ(Next(), 1);
     EXPECT_EQ(server.connections(), 2);
+    // Another port: the next call goes there and names it, and back.
+    RawServer other(keepAlive);
+    use(other);
+    ASSERT_EQ(Next(), 1) << text();
+    EXPECT_EQ(other.requests(), 1);
+    EXPECT_NE(other.last_request().head.find("\r\nHost: " + where(other) + "\r\n"),
+              std::string::npos)
+        << other.last_request().head;
+    use(server);
+    ASSERT_EQ(Next(), 1) << text();
+    EXPECT_EQ(server.requests(), 8);
+    EXPECT_EQ(other.requests(), 1);
 }
 
 } // namespace
