@@ -675,12 +675,18 @@ QStringView withoutBreak(QStringView line) {
 // first is line `number`. Line breaks are ASCII, so the text's lines are
 // the bytes' lines.
 void readLines(Parser& parser, QStringView text, QByteArrayView bytes, int number) {
+    // ASCII text (one character a byte) breaks where its bytes do.
+    const bool ascii = text.size() == bytes.size();
     qsizetype at = 0, byteAt = 0;
     while (at < text.size()) {
-        qsizetype end = text.indexOf(u'\n', at);
-        end = end < 0 ? text.size() : end + 1;
-        qsizetype byteEnd = bytes.indexOf('\n', byteAt);
-        byteEnd = byteEnd < 0 ? bytes.size() : byteEnd + 1;
+        const auto* found = static_cast<const char*>(
+            std::memchr(bytes.data() + byteAt, '\n', static_cast<size_t>(bytes.size() - byteAt)));
+        const qsizetype byteEnd = found == nullptr ? bytes.size() : found - bytes.data() + 1;
+        qsizetype end = byteEnd;
+        if (!ascii) {
+            end = text.indexOf(u'\n', at);
+            end = end < 0 ? text.size() : end + 1;
+        }
         const QStringView line = withoutBreak(text.sliced(at, end - at));
         parser.at(number++, withoutBreak(bytes.sliced(byteAt, byteEnd - byteAt)), line);
         parser.line(line);
@@ -750,7 +756,8 @@ bool parse(const QString& path, const QByteArray& content, const QStringList& gi
         scenario.text = QString::fromUtf8(bytes);
         const QStringView text = scenario.text;
         const qsizetype split = breaks > TwoThreadLines ? secondHalf(bytes) : bytes.size();
-        const qsizetype textSplit = utf16Length(bytes.first(split));
+        const qsizetype textSplit =
+            text.size() == bytes.size() ? split : utf16Length(bytes.first(split));
         // The parser points at the last call only until the next is added.
         Parser first(path, given, scenario, errors);
         if (split == bytes.size()) {

@@ -655,26 +655,29 @@ INSTANTIATE_TEST_SUITE_P(
                    QStringLiteral("t.cwt:3: holds a NUL character")}}),
     ByLabel());
 
-// Read in two halves, a long file gives the calls one reading gives.
+// Read in two halves, a long file gives the calls one reading gives,
+// whether or not it goes beyond ASCII.
 TEST(ScenarioParseLong, CallsInFileOrder) {
-    QByteArray file = "# caf\xC3\xA9 \xF0\x9D\x84\x9E\ncall GetCount\ncapture t = Total\n";
-    for (int i = 0; i < 15'000; ++i)
-        file += QByteArray("  # record\ncall GetRecord Id=") + QByteArray::number(i % 7) +
-                "\nexpect entries " + QByteArray::number(i) + "\n";
-    file += "call GetRecord \"Id={{t}}\"\n";
-    scenario::Scenario s;
-    QStringList errors;
-    ASSERT_TRUE(scenario::parse(QStringLiteral("t.cwt"), file, {}, s, errors))
-        << errors.join(u'\n').toStdString();
-    ASSERT_EQ(s.calls.size(), 15'002u);
-    for (size_t i = 1; i + 1 < s.calls.size(); ++i) {
-        const scenario::Call& call = s.calls[i];
-        ASSERT_EQ(call.line, static_cast<int>(3 * i + 2));
-        ASSERT_EQ(call.words, QStringList{QStringLiteral("Id=%1").arg((i - 1) % 7)});
-        ASSERT_EQ(call.expectations.size(), 1u);
-        EXPECT_EQ(call.expectations[0].number, static_cast<int64_t>(i - 1));
+    for (const char* head : {"# caf\xC3\xA9 \xF0\x9D\x84\x9E\n", "# plain\n"}) {
+        QByteArray file = QByteArray(head) + "call GetCount\ncapture t = Total\n";
+        for (int i = 0; i < 15'000; ++i)
+            file += QByteArray("  # record\ncall GetRecord Id=") + QByteArray::number(i % 7) +
+                    "\nexpect entries " + QByteArray::number(i) + "\n";
+        file += "call GetRecord \"Id={{t}}\"\n";
+        scenario::Scenario s;
+        QStringList errors;
+        ASSERT_TRUE(scenario::parse(QStringLiteral("t.cwt"), file, {}, s, errors))
+            << head << errors.join(u'\n').toStdString();
+        ASSERT_EQ(s.calls.size(), 15'002u);
+        for (size_t i = 1; i + 1 < s.calls.size(); ++i) {
+            const scenario::Call& call = s.calls[i];
+            ASSERT_EQ(call.line, static_cast<int>(3 * i + 2)) << head;
+            ASSERT_EQ(call.words, QStringList{QStringLiteral("Id=%1").arg((i - 1) % 7)}) << head;
+            ASSERT_EQ(call.expectations.size(), 1u);
+            EXPECT_EQ(call.expectations[0].number, static_cast<int64_t>(i - 1));
+        }
+        EXPECT_TRUE(s.calls.back().templated);
     }
-    EXPECT_TRUE(s.calls.back().templated);
 }
 
 // A list outcome over `entries` (which must outlive it).
