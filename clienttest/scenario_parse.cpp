@@ -589,7 +589,9 @@ class Parser {
 } // namespace
 
 const QRegularExpression& noPattern() {
-    static const QRegularExpression none;
+    // One a thread: a long file is read on two, and a count shared by both
+    // would bounce between their cores with every expectation copied.
+    static thread_local const QRegularExpression none;
     return none;
 }
 
