@@ -30,12 +30,13 @@ import subprocess
 import sys
 import time
 
+import getrecord_loop
 from sample_sim import sample_sim
 
 ROSTER = 300           # the sample design's generated visitors
-FIELDS = ("FirstName", "LastName", "Company")
+FIELDS = getrecord_loop.FIELDS  # the three the Python script checks, as cwcall's scenario does
 RUN_TIMEOUT_S = 600
-PYTHON_LOOP = os.path.join(os.path.dirname(os.path.abspath(__file__)), "getrecord_loop.py")
+PYTHON_LOOP = os.path.abspath(getrecord_loop.__file__)
 
 
 def timed(command):
