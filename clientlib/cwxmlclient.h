@@ -37,7 +37,8 @@
  * (the first call, and the first after CloseXML): CWXML_TIMEOUT_MS, the whole
  * call (default 30000); CWXML_CONNECT_TIMEOUT_MS (default 2000, never more
  * than the whole call); CWXML_MAX_RESPONSE_BYTES, the largest answer
- * (default 64 MiB).
+ * (default 64 MiB); CWXML_SPIN_US, how long a wait for a quick answer polls
+ * before it sleeps (default 100, 0 never).
  *
  * A kept-alive connection is reused only when nothing is waiting on it: an
  * answer that arrives unasked (or late, after a time-out) is never taken for

@@ -12,6 +12,7 @@
 #include <arpa/inet.h>
 #include <curl/curl.h>
 #include <poll.h>
+#include <sched.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -175,6 +176,18 @@ int ready_mask(const pollfd& p) {
 // when it has set no timer.
 constexpr int kLongestWaitMs = 1000;
 
+// How long a wait polls before it sleeps (CWXML_SPIN_US). A process that
+// sleeps in poll() must be woken when the answer lands, and on a virtual
+// machine waking an idle processor takes tens of microseconds, about as long
+// as cardwright-sim takes to answer a call on the same machine.
+constexpr std::int64_t kDefaultSpinUs = 100;
+
+bool has_other_cpu() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    return sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 1;
+}
+
 // Body storage grows by doubling up to this size, then in one step to the
 // cap: doubling near the cap would hold the old and the new buffer at once
 // (about 1.5 times the cap), while a reserved but unwritten buffer costs
@@ -190,6 +203,9 @@ bool Transport::open(TransportError& error) {
         connect_timeout_ms_ = timeout_ms_;
     max_response_ = static_cast<std::uint64_t>(
         env_number("CWXML_MAX_RESPONSE_BYTES", 64ll << 20, 1, 4ll << 30));
+    // With one processor, polling would keep the server from answering.
+    spin_ = std::chrono::microseconds(
+        has_other_cpu() ? env_number("CWXML_SPIN_US", kDefaultSpinUs, 0, 10000) : 0);
     return make_handle(error);
 }
 
@@ -258,9 +274,7 @@ int Transport::perform() {
                 watches_.due - std::chrono::steady_clock::now());
             wait_ms = static_cast<int>(std::clamp<std::int64_t>(left.count(), 0, kLongestWaitMs));
         }
-        const int seen = wait_ms == 0 ? 0
-                                      : poll(watches_.sockets.data(),
-                                             static_cast<nfds_t>(watches_.sockets.size()), wait_ms);
+        const int seen = wait_ms == 0 ? 0 : wait(wait_ms);
         if (seen < 0) {
             if (errno == EINTR)
                 continue;
@@ -293,6 +307,36 @@ int Transport::perform() {
             rc = message->data.result;
     curl_multi_remove_handle(multi_, curl_);
     return rc;
+}
+
+int Transport::wait(int wait_ms) {
+    pollfd* fds = watches_.sockets.data();
+    const auto count = static_cast<nfds_t>(watches_.sockets.size());
+    if (!spinning_)
+        return timed_poll(fds, count, wait_ms);
+    // Poll without sleeping for a while: a server on this machine usually
+    // answers within it. Polling stops as soon as a wait outlasts it, and
+    // starts again after a wait that did not.
+    const auto start = std::chrono::steady_clock::now();
+    const auto until = start + std::min<std::chrono::steady_clock::duration>(
+                                   spin_, std::chrono::milliseconds(wait_ms));
+    do {
+        const int seen = poll(fds, count, 0);
+        if (seen != 0)
+            return seen;
+    } while (std::chrono::steady_clock::now() < until);
+    const int left_ms = static_cast<int>(
+        std::max<std::int64_t>(0, wait_ms - std::chrono::ceil<std::chrono::milliseconds>(
+                                                std::chrono::steady_clock::now() - start)
+                                                .count()));
+    return left_ms == 0 ? 0 : timed_poll(fds, count, left_ms);
+}
+
+int Transport::timed_poll(pollfd* fds, nfds_t count, int wait_ms) {
+    const auto start = std::chrono::steady_clock::now();
+    const int seen = poll(fds, count, wait_ms);
+    spinning_ = spin_.count() > 0 && std::chrono::steady_clock::now() - start <= spin_;
+    return seen;
 }
 
 bool Transport::set_url(const std::string& target, TransportError& error) {

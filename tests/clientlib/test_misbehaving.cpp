@@ -18,6 +18,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
@@ -351,6 +352,71 @@ TEST_F(Misbehaving, EndlessTrickleCannotStretchTheTimeOut) {
     EXPECT_EQ(First(), 0);
     EXPECT_EQ(GetErrorCode(), CWX_ERR_TIMEOUT) << text();
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(3));
+}
+
+// CPU time of the calling thread.
+std::chrono::microseconds thread_cpu_time() {
+    rusage usage{};
+    getrusage(RUSAGE_THREAD, &usage);
+    return std::chrono::seconds(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           std::chrono::microseconds(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
+}
+
+// A wait polls for at most CWXML_SPIN_US before it sleeps, and only while
+// answers come that quickly and another processor can answer meanwhile.
+TEST_F(Misbehaving, WaitingForAnAnswerBurnsLittleCpu) {
+    cpu_set_t all;
+    ASSERT_EQ(sched_getaffinity(0, sizeof all, &all), 0);
+    using std::chrono::milliseconds;
+    struct Row {
+        const char* label;
+        const char* spin_us;
+        bool one_cpu;
+        milliseconds answer_after;
+        int calls;
+        milliseconds least_cpu, most_cpu;
+    };
+    const Row rows[] = {
+        {"quick answers are polled for", "10000", false, milliseconds(5), 10, milliseconds(10),
+         milliseconds(1000)},
+        {"slow answers are slept for", "10000", false, milliseconds(40), 5, milliseconds(0),
+         milliseconds(20)},
+        {"one processor: never polls", "10000", true, milliseconds(5), 10, milliseconds(0),
+         milliseconds(20)},
+        {"CWXML_SPIN_US=0: never polls", "0", false, milliseconds(5), 10, milliseconds(0),
+         milliseconds(20)},
+    };
+    for (const Row& row : rows) {
+        if (!row.one_cpu && CPU_COUNT(&all) < 2) {
+            std::printf("skipped \"%s\": one processor\n", row.label);
+            continue;
+        }
+        ScopedEnv spin("CWXML_SPIN_US", row.spin_us);
+        RawServer server([&](int fd, const RawRequest&, RawServer& s) {
+            std::this_thread::sleep_for(row.answer_after);
+            return s.send_all(fd, RawServer::http_response(cwtest::xmlrpc_answer("<int>1</int>"),
+                                                           "200 OK", "text/xml", true));
+        });
+        use(server);
+        if (row.one_cpu) {
+            cpu_set_t one;
+            CPU_ZERO(&one);
+            for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu)
+                if (CPU_ISSET(cpu, &all)) {
+                    CPU_SET(cpu, &one);
+                    break;
+                }
+            ASSERT_EQ(sched_setaffinity(0, sizeof one, &one), 0);
+        }
+        const auto before = thread_cpu_time();
+        for (int call = 0; call < row.calls; ++call)
+            EXPECT_EQ(GetEditCount(), 1) << row.label << ": " << text();
+        const auto used = thread_cpu_time() - before;
+        sched_setaffinity(0, sizeof all, &all);
+        EXPECT_GE(used, row.least_cpu) << row.label;
+        EXPECT_LE(used, row.most_cpu) << row.label;
+        EXPECT_EQ(server.connections(), 1) << row.label;
+    }
 }
 
 TEST_F(Misbehaving, ChunkedAnswerIsReassembled) {
