@@ -206,6 +206,7 @@ bool Transport::open(TransportError& error) {
     // With one processor, polling would keep the server from answering.
     spin_ = std::chrono::microseconds(
         has_other_cpu() ? env_number("CWXML_SPIN_US", kDefaultSpinUs, 0, 10000) : 0);
+    spinning_ = false; // until an answer comes that quickly
     return make_handle(error);
 }
 
@@ -312,6 +313,13 @@ int Transport::perform() {
 int Transport::wait(int wait_ms) {
     pollfd* fds = watches_.sockets.data();
     const auto count = static_cast<nfds_t>(watches_.sockets.size());
+    // Only a wait for the answer tells how quickly the server answers: a
+    // connection being made or a request still going out is no guide.
+    const bool for_answer =
+        count > 0 && std::all_of(watches_.sockets.begin(), watches_.sockets.end(),
+                                 [](const pollfd& p) { return p.events == POLLIN; });
+    if (!for_answer)
+        return poll(fds, count, wait_ms);
     if (!spinning_)
         return timed_poll(fds, count, wait_ms);
     // Poll without sleeping for a while: a server on this machine usually

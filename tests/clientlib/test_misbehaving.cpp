@@ -379,6 +379,10 @@ TEST_F(Misbehaving, WaitingForAnAnswerBurnsLittleCpu) {
     const Row rows[] = {
         {"quick answers are polled for", "10000", false, milliseconds(5), 10, milliseconds(10),
          milliseconds(1000)},
+        // A new connection, made at once, tells nothing of how soon answers
+        // come, nor does what an earlier connection learnt.
+        {"the first answer is slept for", "10000", false, milliseconds(20), 1, milliseconds(0),
+         milliseconds(5)},
         {"slow answers are slept for", "10000", false, milliseconds(40), 5, milliseconds(0),
          milliseconds(20)},
         {"one processor: never polls", "10000", true, milliseconds(5), 10, milliseconds(0),
