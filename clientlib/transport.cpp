@@ -320,12 +320,12 @@ int Transport::wait(int wait_ms) {
                                  [](const pollfd& p) { return p.events == POLLIN; });
     if (!for_answer)
         return poll(fds, count, wait_ms);
+    const auto start = std::chrono::steady_clock::now();
     if (!spinning_)
-        return timed_poll(fds, count, wait_ms);
+        return timed_poll(fds, count, wait_ms, start);
     // Poll without sleeping for a while: a server on this machine usually
     // answers within it. Polling stops as soon as a wait outlasts it, and
     // starts again after a wait that did not.
-    const auto start = std::chrono::steady_clock::now();
     const auto until = start + std::min<std::chrono::steady_clock::duration>(
                                    spin_, std::chrono::milliseconds(wait_ms));
     do {
@@ -337,13 +337,14 @@ int Transport::wait(int wait_ms) {
         std::max<std::int64_t>(0, wait_ms - std::chrono::ceil<std::chrono::milliseconds>(
                                                 std::chrono::steady_clock::now() - start)
                                                 .count()));
-    return left_ms == 0 ? 0 : timed_poll(fds, count, left_ms);
+    return left_ms == 0 ? 0 : timed_poll(fds, count, left_ms, start);
 }
 
-int Transport::timed_poll(pollfd* fds, nfds_t count, int wait_ms) {
-    const auto start = std::chrono::steady_clock::now();
+int Transport::timed_poll(pollfd* fds, nfds_t count, int wait_ms,
+                          std::chrono::steady_clock::time_point start) {
     const int seen = poll(fds, count, wait_ms);
-    spinning_ = spin_.count() > 0 && std::chrono::steady_clock::now() - start <= spin_;
+    if (seen > 0) // a timer that fell due says nothing of the server
+        spinning_ = spin_.count() > 0 && std::chrono::steady_clock::now() - start <= spin_;
     return seen;
 }
 

@@ -69,7 +69,10 @@ class Transport {
     bool set_url(const std::string& target, TransportError& error);
     int perform();         // the transfer set up on curl_, to its end; a CURLcode
     int wait(int wait_ms); // for the sockets in watches_, as poll() would
-    int timed_poll(pollfd* fds, nfds_t count, int wait_ms);
+    // Sleeps in poll(); when the answer is there, notes whether the wait
+    // begun at `start` was quick.
+    int timed_poll(pollfd* fds, nfds_t count, int wait_ms,
+                   std::chrono::steady_clock::time_point start);
     void classify_failure(int code, bool reused, const std::string& where, TransportError& error);
     static std::size_t on_body(char* data, std::size_t size, std::size_t count,
                                void* self) noexcept;
@@ -99,7 +102,7 @@ class Transport {
     std::int64_t connect_timeout_ms_ = 2000;
     std::uint64_t max_response_ = 64ull << 20;
     std::chrono::microseconds spin_{0}; // 0: every wait sleeps at once
-    bool spinning_ = false;             // the last sleeping wait ended within spin_
+    bool spinning_ = false;             // the last wait for an answer ended within spin_
     char error_buffer_[256] = {};
 };
 

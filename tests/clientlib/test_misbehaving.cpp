@@ -368,27 +368,32 @@ TEST_F(Misbehaving, WaitingForAnAnswerBurnsLittleCpu) {
     cpu_set_t all;
     ASSERT_EQ(sched_getaffinity(0, sizeof all, &all), 0);
     using std::chrono::milliseconds;
+    using Delays = std::vector<milliseconds>;
     struct Row {
         const char* label;
         const char* spin_us;
         bool one_cpu;
-        milliseconds answer_after;
-        int calls;
+        Delays answers; // after each request, one call each
         milliseconds least_cpu, most_cpu;
     };
+    const Delays quick(10, milliseconds(5));
     const Row rows[] = {
-        {"quick answers are polled for", "10000", false, milliseconds(5), 10, milliseconds(10),
+        {"quick answers are polled for", "10000", false, quick, milliseconds(10),
          milliseconds(1000)},
         // A new connection, made at once, tells nothing of how soon answers
         // come, nor does what an earlier connection learnt.
-        {"the first answer is slept for", "10000", false, milliseconds(20), 1, milliseconds(0),
+        {"the first answer is slept for", "10000", false, Delays{milliseconds(20)}, milliseconds(0),
          milliseconds(5)},
-        {"slow answers are slept for", "10000", false, milliseconds(40), 5, milliseconds(0),
+        {"slow answers are slept for", "10000", false, Delays(5, milliseconds(40)), milliseconds(0),
          milliseconds(20)},
-        {"one processor: never polls", "10000", true, milliseconds(5), 10, milliseconds(0),
-         milliseconds(20)},
-        {"CWXML_SPIN_US=0: never polls", "0", false, milliseconds(5), 10, milliseconds(0),
-         milliseconds(20)},
+        // The third answer comes 5 ms after the polling gave up: the rest
+        // are slept for. (Polling each: 10 ms a call.)
+        {"an answer past the limit stops the polling", "10000", false,
+         Delays{milliseconds(5), milliseconds(5), milliseconds(15), milliseconds(15),
+                milliseconds(15), milliseconds(15), milliseconds(15), milliseconds(15)},
+         milliseconds(0), milliseconds(35)},
+        {"one processor: never polls", "10000", true, quick, milliseconds(0), milliseconds(20)},
+        {"CWXML_SPIN_US=0: never polls", "0", false, quick, milliseconds(0), milliseconds(20)},
     };
     for (const Row& row : rows) {
         if (!row.one_cpu && CPU_COUNT(&all) < 2) {
@@ -397,7 +402,8 @@ TEST_F(Misbehaving, WaitingForAnAnswerBurnsLittleCpu) {
         }
         ScopedEnv spin("CWXML_SPIN_US", row.spin_us);
         RawServer server([&](int fd, const RawRequest&, RawServer& s) {
-            std::this_thread::sleep_for(row.answer_after);
+            const auto n = static_cast<std::size_t>(s.requests());
+            std::this_thread::sleep_for(row.answers[std::min(n, row.answers.size()) - 1]);
             return s.send_all(fd, RawServer::http_response(cwtest::xmlrpc_answer("<int>1</int>"),
                                                            "200 OK", "text/xml", true));
         });
@@ -413,7 +419,7 @@ TEST_F(Misbehaving, WaitingForAnAnswerBurnsLittleCpu) {
             ASSERT_EQ(sched_setaffinity(0, sizeof one, &one), 0);
         }
         const auto before = thread_cpu_time();
-        for (int call = 0; call < row.calls; ++call)
+        for (std::size_t call = 0; call < row.answers.size(); ++call)
             EXPECT_EQ(GetEditCount(), 1) << row.label << ": " << text();
         const auto used = thread_cpu_time() - before;
         sched_setaffinity(0, sizeof all, &all);
