@@ -333,11 +333,12 @@ int Transport::wait(int wait_ms) {
         if (seen != 0)
             return seen;
     } while (std::chrono::steady_clock::now() < until);
-    const int left_ms = static_cast<int>(
-        std::max<std::int64_t>(0, wait_ms - std::chrono::ceil<std::chrono::milliseconds>(
-                                                std::chrono::steady_clock::now() - start)
-                                                .count()));
-    return left_ms == 0 ? 0 : timed_poll(fds, count, left_ms, start);
+    const auto spent_ms =
+        std::chrono::ceil<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+            .count();
+    return spent_ms >= wait_ms
+               ? 0
+               : timed_poll(fds, count, static_cast<int>(wait_ms - spent_ms), start);
 }
 
 int Transport::timed_poll(pollfd* fds, nfds_t count, int wait_ms,

@@ -61,6 +61,11 @@ def timed(command):
     return elapsed, stdout
 
 
+def cwcall_seconds(out):
+    """The time of the calls alone, from cwcall test's summary line."""
+    return float(re.search(r" failed in ([0-9.]+) s", out).group(1))
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("sim")
@@ -101,19 +106,17 @@ def main():
         scenario(each, each_ids)
         jobs_calls = args.jobs * args.repeat * len(each_ids)
 
-        # The calls alone, as each program times them.
-        phase = {"cwcall test": [], "C loop": [], "Python": [],
-                 f"cwcall test --jobs {args.jobs}": [], f"Python, {args.jobs} threads": []}
-        rates = {"cwcall test": [], "C loop": [], "Python": [],
-                 f"cwcall test --jobs {args.jobs}": [], f"Python, {args.jobs} threads": []}
+        jobs, threads = f"cwcall test --jobs {args.jobs}", f"Python, {args.jobs} threads"
+        names = ["cwcall test", "C loop", "Python", jobs, threads]
+        rates = {name: [] for name in names}  # whole runs
+        phase = {name: [] for name in names}  # the calls alone, as each program times them
         for _ in range(args.rounds):
             elapsed, out = timed([cwcall, "test", "--host", "127.0.0.1", "--port", str(port),
                                   one])
             if f"{args.calls} calls, {args.calls} passed, 0 failed" not in out:
                 sys.exit(f"cwcall test did not pass every call:\n{out[-2000:]}")
             rates["cwcall test"].append(args.calls / elapsed)
-            phase["cwcall test"].append(
-                args.calls / float(re.search(r" failed in ([0-9.]+) s", out).group(1)))
+            phase["cwcall test"].append(args.calls / cwcall_seconds(out))
             elapsed, out = timed([loop, str(port), str(args.calls), str(ROSTER)])
             rates["C loop"].append(args.calls / elapsed)
             phase["C loop"].append(args.calls / float(out.split()[1]))
@@ -125,13 +128,12 @@ def main():
                                   each])
             if f"{jobs_calls} calls, {jobs_calls} passed, 0 failed" not in out:
                 sys.exit(f"cwcall test --jobs did not pass every call:\n{out[-2000:]}")
-            rates[f"cwcall test --jobs {args.jobs}"].append(jobs_calls / elapsed)
-            phase[f"cwcall test --jobs {args.jobs}"].append(
-                jobs_calls / float(re.search(r" failed in ([0-9.]+) s", out).group(1)))
+            rates[jobs].append(jobs_calls / elapsed)
+            phase[jobs].append(jobs_calls / cwcall_seconds(out))
             elapsed, out = timed(python + [str(args.repeat * len(each_ids)), str(ROSTER),
                                            str(args.jobs)])
-            rates[f"Python, {args.jobs} threads"].append(jobs_calls / elapsed)
-            phase[f"Python, {args.jobs} threads"].append(jobs_calls / float(out.split()[1]))
+            rates[threads].append(jobs_calls / elapsed)
+            phase[threads].append(jobs_calls / float(out.split()[1]))
 
     print(f"{args.calls} GetRecord calls, three expectations each; --jobs {args.jobs} "
           f"--repeat {args.repeat} over {ROSTER} records ({jobs_calls} calls); "
@@ -146,7 +148,6 @@ def main():
         """The median of the rounds' ratios: each round's runs were side by side."""
         return statistics.median(x / y for x, y in zip(of_a[a], of_b[b]))
 
-    jobs, threads = f"cwcall test --jobs {args.jobs}", f"Python, {args.jobs} threads"
     checks = [
         ("cwcall test / C loop", paired("cwcall test", "C loop"), 0.85),
         ("cwcall test / Python", paired("cwcall test", "Python"), 2.5),
