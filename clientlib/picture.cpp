@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include <png.h>
+#include "png_runtime.h"
 
 namespace cwx {
 namespace {
@@ -89,7 +89,12 @@ bool decode_base64(std::string_view text, std::vector<unsigned char>& out, std::
 }
 
 CWBitmap decode_png(const std::vector<unsigned char>& png, std::string& why) {
-    if (png.size() < 8 || png_sig_cmp(png.data(), 0, 8) != 0) {
+    const pngrt::Functions* libpng = pngrt::functions(why);
+    if (libpng == nullptr) {
+        why = "cannot be decoded: " + why;
+        return 0;
+    }
+    if (png.size() < 8 || libpng->sig_cmp(png.data(), 0, 8) != 0) {
         why = "is not a PNG image";
         return 0;
     }
@@ -97,9 +102,9 @@ CWBitmap decode_png(const std::vector<unsigned char>& png, std::string& why) {
     png_image image;
     std::memset(&image, 0, sizeof image);
     image.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_memory(&image, png.data(), png.size())) {
+    if (!libpng->image_begin_read_from_memory(&image, png.data(), png.size())) {
         why = std::string("cannot be decoded: ") + image.message;
-        png_image_free(&image);
+        libpng->image_free(&image);
         return 0;
     }
     const std::uint64_t width = image.width;
@@ -109,7 +114,7 @@ CWBitmap decode_png(const std::vector<unsigned char>& png, std::string& why) {
         why = "is " + std::to_string(width) + " x " + std::to_string(height) +
               " pixels, more than the limit of " + std::to_string(CW_BITMAP_MAX_SIDE) +
               " per side and " + std::to_string(CW_BITMAP_MAX_PIXELS) + " pixels";
-        png_image_free(&image);
+        libpng->image_free(&image);
         return 0;
     }
     // 0xAARRGGBB in native order is B, G, R, A in memory on little-endian.
@@ -122,17 +127,17 @@ CWBitmap decode_png(const std::vector<unsigned char>& png, std::string& why) {
         cw_bitmap_create(static_cast<std::int32_t>(width), static_cast<std::int32_t>(height));
     if (bitmap == 0) {
         why = "does not fit in memory";
-        png_image_free(&image);
+        libpng->image_free(&image);
         return 0;
     }
     const auto stride = static_cast<png_int_32>(cw_bitmap_stride(bitmap));
-    if (!png_image_finish_read(&image, nullptr, cw_bitmap_pixels(bitmap), stride, nullptr)) {
+    if (!libpng->image_finish_read(&image, nullptr, cw_bitmap_pixels(bitmap), stride, nullptr)) {
         why = std::string("cannot be decoded: ") + image.message;
-        png_image_free(&image);
+        libpng->image_free(&image);
         cw_bitmap_delete(bitmap);
         return 0;
     }
-    png_image_free(&image);
+    libpng->image_free(&image);
     return bitmap;
 }
 

@@ -78,6 +78,10 @@ foreach(component IN LISTS CPACK_COMPONENTS_ALL)
           DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${package} COMPONENT ${component})
 endforeach()
 
+# The library and cwcall open libpng at the first picture rather than link it,
+# so dpkg-shlibdeps does not see it; 1.6.22 brought png_image_write_to_memory.
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_DEPENDS "libpng16-16 (>= 1.6.22)")
+set(CPACK_DEBIAN_TESTCLIENT_PACKAGE_DEPENDS "libpng16-16 (>= 1.6.22)")
 set(CPACK_COMPONENT_DEVELOPMENT_DEPENDS runtime)
 set(CPACK_COMPONENT_TESTCLIENT_DEPENDS runtime)
 # The shlibs file tells other packages' dpkg-shlibdeps about the library;

@@ -3,9 +3,10 @@
 
 #include <QSaveFile>
 
-#include <png.h>
+#include "png_runtime.h"
 
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace cwcall {
@@ -20,6 +21,12 @@ bool encode(CWBitmap bitmap, std::vector<unsigned char>& png, QString& error) {
     const uint32_t* pixels = cw_bitmap_pixels(bitmap);
     if (width <= 0 || height <= 0 || pixels == nullptr) {
         error = QStringLiteral("the picture has no pixels");
+        return false;
+    }
+    std::string why;
+    const cwx::pngrt::Functions* libpng = cwx::pngrt::functions(why);
+    if (libpng == nullptr) {
+        error = QStringLiteral("cannot encode the picture: ") + QString::fromStdString(why);
         return false;
     }
     png_image image;
@@ -37,18 +44,18 @@ bool encode(CWBitmap bitmap, std::vector<unsigned char>& png, QString& error) {
     // For 8-bit formats a component is a byte: the stride carries over.
     const auto stride = static_cast<png_int_32>(cw_bitmap_stride(bitmap));
     png_alloc_size_t size = 0;
-    if (!png_image_write_to_memory(&image, nullptr, &size, 0, pixels, stride, nullptr)) {
+    if (!libpng->image_write_to_memory(&image, nullptr, &size, 0, pixels, stride, nullptr)) {
         error = QStringLiteral("cannot encode the picture: ") + QString::fromUtf8(image.message);
-        png_image_free(&image);
+        libpng->image_free(&image);
         return false;
     }
     png.resize(size);
-    if (!png_image_write_to_memory(&image, png.data(), &size, 0, pixels, stride, nullptr)) {
+    if (!libpng->image_write_to_memory(&image, png.data(), &size, 0, pixels, stride, nullptr)) {
         error = QStringLiteral("cannot encode the picture: ") + QString::fromUtf8(image.message);
-        png_image_free(&image);
+        libpng->image_free(&image);
         return false;
     }
-    png_image_free(&image);
+    libpng->image_free(&image);
     png.resize(size);
     return true;
 }

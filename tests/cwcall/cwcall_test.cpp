@@ -18,6 +18,9 @@
 
 #include <gtest/gtest.h>
 
+#include <dlfcn.h>
+#include <link.h>
+
 #include <memory>
 #include <ostream>
 
@@ -33,21 +36,27 @@ struct Result {
     QString err;
 };
 
-// Runs cwcall to its end (bounded) with `arguments`.
-Result cwcall(const QStringList& arguments) {
+// Runs `program` to its end (bounded) with `arguments`.
+Result run(const QString& program, const QStringList& arguments,
+           const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment()) {
     QProcess process;
-    process.start(QStringLiteral(CW_CWCALL), arguments);
-    Result run;
+    process.setProcessEnvironment(environment);
+    process.start(program, arguments);
+    Result result;
     if (!process.waitForFinished(60000)) {
         process.kill();
         process.waitForFinished(5000);
-        run.err = QStringLiteral("cwcall did not finish");
-        return run;
+        result.err = program + QStringLiteral(" did not finish");
+        return result;
     }
-    run.exit = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
-    run.out = QString::fromUtf8(process.readAllStandardOutput());
-    run.err = QString::fromUtf8(process.readAllStandardError());
-    return run;
+    result.exit = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
+    result.out = QString::fromUtf8(process.readAllStandardOutput());
+    result.err = QString::fromUtf8(process.readAllStandardError());
+    return result;
+}
+
+Result cwcall(const QStringList& arguments) {
+    return run(QStringLiteral(CW_CWCALL), arguments);
 }
 
 const QString kHint = QStringLiteral("Try 'cwcall --help' for more information.\n");
@@ -385,6 +394,80 @@ TEST_F(Cwcall, PictureFileWrittenWholeOrNotAtAll) {
     EXPECT_EQ(old.readAll(), QByteArray("the picture before"));
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("badge.png")});
 }
+
+// libpng is opened when a picture is first decoded or written: a call that
+// brings none starts without it and works where libpng is missing; one that
+// brings one fails with a clear error there. "OUT" stands for a file path.
+struct LibpngCase {
+    const char* label;
+    QStringList arguments;
+    bool opensLibpng;
+};
+
+void PrintTo(const LibpngCase& row, std::ostream* os) {
+    *os << row.label;
+}
+
+class LibpngOnDemand : public Cwcall, public ::testing::WithParamInterface<LibpngCase> {
+  protected:
+    // Where this machine's libpng is, to be hidden in a mount namespace.
+    static QString libpngFile() {
+        void* handle = ::dlopen("libpng16.so.16", RTLD_NOW | RTLD_NOLOAD);
+        if (handle == nullptr)
+            handle = ::dlopen("libpng16.so.16", RTLD_NOW);
+        link_map* map = nullptr;
+        if (handle == nullptr || ::dlinfo(handle, RTLD_DI_LINKMAP, &map) != 0 || map == nullptr)
+            return {};
+        return QFileInfo(QString::fromLocal8Bit(map->l_name)).canonicalFilePath();
+    }
+};
+
+TEST_P(LibpngOnDemand, OpenedOnlyForPictures) {
+    const LibpngCase& c = GetParam();
+    QTemporaryDir dir;
+    QStringList arguments = {QStringLiteral("--port"), QString::number(sim->port())};
+    for (const QString& word : c.arguments)
+        arguments << (word == QStringLiteral("OUT") ? dir.filePath(QStringLiteral("p.png")) : word);
+
+    QProcessEnvironment traced = QProcessEnvironment::systemEnvironment();
+    traced.insert(QStringLiteral("LD_DEBUG"), QStringLiteral("files"));
+    const Result loaded = run(QStringLiteral(CW_CWCALL), arguments, traced);
+    ASSERT_EQ(loaded.exit, 0) << loaded.err.toStdString();
+    EXPECT_EQ(loaded.err.contains(QStringLiteral("file=libpng16.so.16")), c.opensLibpng);
+    QFile::remove(dir.filePath(QStringLiteral("p.png")));
+
+    // The file behind libpng16.so.16 replaced by an empty one for cwcall alone.
+    const QString libpng = libpngFile();
+    ASSERT_FALSE(libpng.isEmpty());
+    if (run(QStringLiteral("unshare"), {QStringLiteral("--mount"), QStringLiteral("true")}).exit !=
+        0)
+        GTEST_SKIP() << "no mount namespace here (needs root)";
+    const Result missing =
+        run(QStringLiteral("unshare"),
+            QStringList{QStringLiteral("--mount"), QStringLiteral("--"), QStringLiteral("/bin/sh"),
+                        QStringLiteral("-c"),
+                        QStringLiteral("mount --bind /dev/null \"$0\" && exec \"$@\""), libpng,
+                        QStringLiteral(CW_CWCALL)} +
+                arguments);
+    if (c.opensLibpng) {
+        EXPECT_EQ(missing.exit, 1);
+        EXPECT_EQ(missing.out, QString());
+        EXPECT_TRUE(missing.err.contains(QStringLiteral("libpng16.so.16 cannot be loaded: ")))
+            << missing.err.toStdString();
+        EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral("p.png"))));
+    } else {
+        EXPECT_EQ(missing.exit, 0) << missing.err.toStdString();
+        EXPECT_EQ(missing.out, loaded.out);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Calls, LibpngOnDemand,
+    ::testing::Values(LibpngCase{"list", words({"GetCount"}), false},
+                      LibpngCase{"listAsJson", words({"--json", "GetRecord", "Id=5"}), false},
+                      LibpngCase{"pictureDescribed", words({"GetBadgeImage"}), true},
+                      LibpngCase{"pictureWritten", words({"--out", "OUT", "GetPhotoImage"}), true}),
+    [](const ::testing::TestParamInfo<LibpngCase>& row) { return std::string(row.param.label); });
 
 // The help display is whole or a failure: a server whose prototypes fail
 // while its help answers gets exit status 1 and nothing on stdout.
