@@ -26,13 +26,11 @@ import json
 import os
 import re
 import statistics
-import subprocess
 import sys
 import tempfile
-import time
 
 import getrecord_loop
-from sample_sim import sample_sim
+from sample_sim import run_timed, sample_sim
 
 ROSTER = 300           # the sample design's generated visitors
 FIELDS = getrecord_loop.FIELDS  # the three the Python script checks, as cwcall's scenario does
@@ -47,16 +45,13 @@ def timed(command):
     for the machine's two processors with the programs measured (cwcall test
     prints a line a call: 4 to 6% of its run on a 2-processor machine)."""
     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-        start = time.perf_counter()
-        run = subprocess.run(command, stdout=out, stderr=err, timeout=RUN_TIMEOUT_S,
-                             check=False)
-        elapsed = time.perf_counter() - start
+        elapsed, status = run_timed(command, out, err, RUN_TIMEOUT_S)
         out.seek(0)
         err.seek(0)
         stdout = out.read().decode("utf-8", "replace")
         stderr = err.read().decode("utf-8", "replace")
-    if run.returncode != 0:
-        sys.exit(f"{os.path.basename(command[0])} failed ({run.returncode}):\n"
+    if status != 0:
+        sys.exit(f"{os.path.basename(command[0])} failed ({status}):\n"
                  f"{stdout[-2000:]}{stderr[-2000:]}")
     return elapsed, stdout
 

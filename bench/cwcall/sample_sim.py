@@ -1,4 +1,5 @@
-"""cardwright-sim on a fresh copy of the sample design, for the cwcall benches."""
+"""cardwright-sim on a fresh copy of the sample design, and timed runs of the
+programs beside it, for the cwcall benches."""
 import contextlib
 import os
 import shutil
@@ -6,12 +7,30 @@ import socket
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import xmlrpc.client
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SAMPLES = os.path.join(HERE, "..", "..", "samples")
 START_TIMEOUT_S = 60  # the roster (300 people with pictures) is made at first open
+
+
+def run_timed(command, stdout, stderr, timeout):
+    """Runs `command` to its end, killed after `timeout` seconds, and returns
+    its wall time and exit status (negative: the signal that ended it). The
+    wait blocks in waitpid, so the time ends when the program does: with a
+    timeout, subprocess's own wait polls, sleeping up to 50 ms between looks,
+    which put every run of the replay bench on a 50 ms grid."""
+    start = time.perf_counter()
+    process = subprocess.Popen(command, stdout=stdout, stderr=stderr)
+    watchdog = threading.Timer(timeout, process.kill)
+    watchdog.start()
+    try:
+        status = process.wait()
+    finally:
+        watchdog.cancel()
+    return time.perf_counter() - start, status
 
 
 def free_port():

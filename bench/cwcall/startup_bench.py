@@ -19,9 +19,9 @@ import shutil
 import statistics
 import subprocess
 import sys
-import time
+import tempfile
 
-from sample_sim import sample_sim
+from sample_sim import run_timed, sample_sim
 
 # What the library posts for GetCount: no parameters.
 BODY = (b'<?xml version="1.0"?>\n<methodCall><methodName>GetCount</methodName>'
@@ -29,12 +29,11 @@ BODY = (b'<?xml version="1.0"?>\n<methodCall><methodName>GetCount</methodName>'
 
 
 def wall(command):
-    start = time.perf_counter()
-    run = subprocess.run(command, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
-                         timeout=30, check=False)
-    elapsed = time.perf_counter() - start
-    if run.returncode != 0:
-        sys.exit(f"{command[0]} failed ({run.returncode}): {run.stderr.decode(errors='replace')}")
+    with tempfile.TemporaryFile() as err:
+        elapsed, status = run_timed(command, subprocess.DEVNULL, err, 30)
+        if status != 0:
+            err.seek(0)
+            sys.exit(f"{command[0]} failed ({status}): {err.read().decode(errors='replace')}")
     return elapsed
 
 
