@@ -8,6 +8,10 @@ namespace {
 #define CW_PNG_TEXT(x) #x
 #define CW_PNG_NUMBER(x) CW_PNG_TEXT(x)
 
+// The soname of the libpng the headers describe.
+constexpr const char* kSoname =
+    "libpng" CW_PNG_NUMBER(PNG_LIBPNG_VER_DLLNUM) ".so." CW_PNG_NUMBER(PNG_LIBPNG_VER_SONUM);
+
 struct Loaded {
     Functions functions{};
     std::string why; // empty when loaded
@@ -41,9 +45,6 @@ Loaded load() {
 }
 
 } // namespace
-
-const char* const kSoname =
-    "libpng" CW_PNG_NUMBER(PNG_LIBPNG_VER_DLLNUM) ".so." CW_PNG_NUMBER(PNG_LIBPNG_VER_SONUM);
 
 const Functions* functions(std::string& why) {
     static const Loaded loaded = load();

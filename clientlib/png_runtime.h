@@ -20,9 +20,6 @@ struct Functions {
     decltype(&::png_image_free) image_free;
 };
 
-// The soname of the libpng the headers describe.
-extern const char* const kSoname;
-
 // libpng's functions, loaded on the first call (safe from any thread) and
 // kept for the life of the process. Null when libpng or one of the functions
 // cannot be loaded, with `why` set to a sentence's tail: "libpng16.so.16
